@@ -1,0 +1,57 @@
+// Colour names to hex codes, and bracket escaping for timed text.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zorbu {
+
+// Each name carries its closing quote so that only a whole attribute value
+// matches: `red"` matches the value red but not redwood.
+inline constexpr std::array<std::string_view, 17> color_names = {
+    "white\"",  "black\"",  "blue\"",  "red\"",    "green\"",   "maroon\"",
+    "orange\"", "yellow\"", "olive\"", "purple\"", "fuchsia\"", "lime\"",
+    "navy\"",   "aqua\"",   "teal\"",  "silver\"", "gray\""};
+
+inline constexpr std::array<std::string_view, 17> color_codes = {
+    "#ffffff", "#000000", "#0000ff", "#ff0000", "#008000", "#800000",
+    "#ffa500", "#ffff00", "#808000", "#800080", "#ff00ff", "#00ff00",
+    "#000080", "#00ffff", "#008080", "#c0c0c0", "#808080"};
+
+// Converts one text handed over in pieces of any size, appending the result
+// to a string as it goes. Feeding a text in pieces gives exactly the bytes
+// that converting it whole gives; only the few bytes that a colour value can
+// span are held back between pieces.
+class text_converter {
+ public:
+  // In markup mode brackets are copied; otherwise they are escaped.
+  explicit text_converter(bool is_markup) : is_markup_(is_markup) {}
+
+  // Converts what it can of piece; an empty piece changes nothing.
+  void feed(std::string_view piece, std::string& out);
+  // Ends the text: writes what was held back and makes ready for a new text.
+  void finish(std::string& out);
+
+ private:
+  enum class mode : std::uint8_t { first_search, next_search, at_value };
+
+  std::size_t run(const char* data, std::size_t size, bool last,
+                  std::string& out);
+  void emit(const char* data, std::size_t size, std::string& out) const;
+
+  bool is_markup_;
+  mode mode_ = mode::first_search;
+  // In at_value mode: how far the value starts past the first byte not yet
+  // converted.
+  std::uint64_t value_at_ = 0;
+  std::array<char, 32> held_{};
+  std::size_t held_size_ = 0;
+};
+
+// Converts a whole text; an empty text gives an empty result.
+std::string convert_htmltext(std::string_view src, bool is_markup);
+
+}  // namespace zorbu

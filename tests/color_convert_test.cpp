@@ -1,0 +1,174 @@
+#include "color_convert.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zorbu {
+namespace {
+
+using namespace std::string_literals;
+
+// An independent, byte-at-a-time rendering of the conversion rules, to hold
+// the streaming converter to.
+std::string reference_convert(const std::string& src, bool is_markup) {
+  std::string dst;
+  std::size_t value = std::string::npos;
+  if (const auto at = src.find("color="); at != std::string::npos)
+    value = at + 7;
+  for (std::size_t r = 0; r < src.size(); ++r) {
+    if (r == value) {
+      for (std::size_t i = 0; i < color_names.size(); ++i) {
+        if (src.compare(value, color_names[i].size(), color_names[i]) == 0) {
+          dst += color_codes[i];
+          dst += '"';
+          r += color_names[i].size();
+          break;
+        }
+      }
+      const auto next = src.find("color=\"", value);
+      value = next == std::string::npos ? next : next + 7;
+      if (r == src.size()) break;
+    }
+    if (!is_markup && src[r] == '<') {
+      dst += "{{{";
+    } else if (!is_markup && src[r] == '>') {
+      dst += "}}}";
+    } else {
+      dst += src[r];
+    }
+  }
+  return dst;
+}
+
+std::string text(std::string_view s) { return convert_htmltext(s, false); }
+std::string markup(std::string_view s) { return convert_htmltext(s, true); }
+
+TEST(ColorConvert, EveryNameInTheTableBecomesItsCode) {
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    const std::string name(color_names[i]);
+    EXPECT_EQ(markup("<font color=\"" + name + ">"),
+              "<font color=\"" + std::string(color_codes[i]) + "\">");
+    EXPECT_EQ(text("a color=\"" + name),
+              "a color=\"" + std::string(color_codes[i]) + "\"");
+  }
+}
+
+TEST(ColorConvert, ExamplesInBothModes) {
+  EXPECT_EQ(text("<font color=\"red\">Hi</font>"),
+            "{{{font color=\"#ff0000\"}}}Hi{{{/font}}}");
+  EXPECT_EQ(markup("<window bgcolor=\"black\"><font color=\"white\">"),
+            "<window bgcolor=\"#000000\"><font color=\"#ffffff\">");
+  EXPECT_EQ(markup("<font color=\"red\">a</font><font color=\"blue\">b"),
+            "<font color=\"#ff0000\">a</font><font color=\"#0000ff\">b");
+  EXPECT_EQ(text("a<b>c"), "a{{{b}}}c");
+  EXPECT_EQ(markup("a<b>c"), "a<b>c");
+  EXPECT_EQ(text(""), "");
+  EXPECT_EQ(text("{{{x}}}\n\t\0\xff"s), "{{{x}}}\n\t\0\xff"s);
+}
+
+TEST(ColorConvert, OnlyWholeKnownLowerCaseValuesAreReplaced) {
+  for (std::string value : {"pink", "Red", "#123456", "redwood", "re", ""}) {
+    const std::string src = "<font color=\"" + value + "\">";
+    EXPECT_EQ(markup(src), src);
+  }
+  // Single quotes never match.
+  EXPECT_EQ(markup("<font color='red'>"), "<font color='red'>");
+  // An unknown value does not stop later ones.
+  EXPECT_EQ(markup("color=\"pink\" color=\"navy\""),
+            "color=\"pink\" color=\"#000080\"");
+}
+
+TEST(ColorConvert, OnlyTheFirstKeyMayGoUnquoted) {
+  // The unquoted value's position falls on its second letter.
+  EXPECT_EQ(markup("color=red color=\"blue\""), "color=red color=\"#0000ff\"");
+  EXPECT_EQ(markup("color=xred\" color=\"blue\""),
+            "color=x#ff0000\" color=\"#0000ff\"");
+  EXPECT_EQ(markup("color=\"red\" color=blue\" color=xblue\""),
+            "color=\"#ff0000\" color=blue\" color=xblue\"");
+}
+
+TEST(ColorConvert, ReplacementStepOrder) {
+  // A value that ends the text ends the output at its quote.
+  EXPECT_EQ(text("color=\"red\""), "color=\"#ff0000\"");
+  // The byte after the value is treated in the same step.
+  EXPECT_EQ(text("color=\"red\">"), "color=\"#ff0000\"}}}");
+  EXPECT_EQ(text("color=\"red\"<"), "color=\"#ff0000\"{{{");
+  // A key right after a value is still found.
+  EXPECT_EQ(markup("color=\"red\"color=\"lime\""),
+            "color=\"#ff0000\"color=\"#00ff00\"");
+  EXPECT_EQ(markup("bgcolor=\"black\""), "bgcolor=\"#000000\"");
+  // A key that is itself the value: the search starts from the value.
+  EXPECT_EQ(markup("color=\"color=\"red\""), "color=\"color=\"#ff0000\"");
+  // Keys that end the text, or stop short of a value.
+  EXPECT_EQ(text("x color="), "x color=");
+  EXPECT_EQ(text("x color=\""), "x color=\"");
+  EXPECT_EQ(text("x color=\"re"), "x color=\"re");
+}
+
+// Texts made of the pieces that matter to the converter, so that keys,
+// names and brackets meet in every arrangement.
+std::string random_text(std::mt19937& rng) {
+  static const std::vector<std::string> tokens = {
+      "color=", "color=\"", "bgcolor=", "\"",    "red\"", "fuchsia\"",
+      "fuchsi", "black\"",  "gray",     "Red\"", "<",     ">",
+      "<b>",    "</font>",  "\n",       "\0"s,   "c",     "o",
+      "l",      "r",        "=",        " ",     "x",     "\xe9",
+      "{{{",    "olor=\"",  "navy\""};
+  std::string s;
+  const int n = std::uniform_int_distribution<int>(0, 40)(rng);
+  for (int i = 0; i < n; ++i) s += tokens[rng() % tokens.size()];
+  return s;
+}
+
+TEST(ColorConvert, AgreesWithTheByteAtATimeRules) {
+  std::mt19937 rng(2);
+  for (int round = 0; round < 20000; ++round) {
+    const std::string src = random_text(rng);
+    for (bool is_markup : {false, true}) {
+      ASSERT_EQ(convert_htmltext(src, is_markup),
+                reference_convert(src, is_markup))
+          << "source: " << src << " markup: " << is_markup;
+    }
+  }
+}
+
+TEST(ColorConvert, PiecesGiveWhatTheWholeGives) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 5000; ++round) {
+    std::string src = random_text(rng) + random_text(rng);
+    if (round % 10 == 0)
+      src += std::string(rng() % 3000, 'z') + random_text(rng);
+    for (bool is_markup : {false, true}) {
+      const std::string whole = convert_htmltext(src, is_markup);
+      // Cut at random points, with empty and one-byte pieces among them.
+      text_converter converter(is_markup);
+      std::string out;
+      std::size_t pos = 0;
+      while (pos < src.size()) {
+        const std::size_t max = rng() % 4 == 0 ? 2 : 40;
+        const std::size_t len = std::min(src.size() - pos, rng() % (max + 1));
+        converter.feed(std::string_view(src).substr(pos, len), out);
+        pos += len;
+      }
+      converter.finish(out);
+      ASSERT_EQ(out, whole) << "source: " << src;
+    }
+  }
+}
+
+TEST(ColorConvert, AConverterStartsAfreshAfterFinish) {
+  text_converter converter(false);
+  std::string out;
+  converter.feed("x color=\"re", out);
+  converter.finish(out);
+  // The second text's first key may again be unquoted.
+  converter.feed("color=xred\"<", out);
+  converter.finish(out);
+  EXPECT_EQ(out, "x color=\"recolor=x#ff0000\"{{{");
+}
+
+}  // namespace
+}  // namespace zorbu
