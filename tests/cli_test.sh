@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# End-to-end checks that need more than a file name: missing arguments,
+# devices, pipes, failed writes and closed descriptors.
+# Usage: cli_test.sh ZORBU CASES_DIR
+set -u
+bin=$1
+cases=$2
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+
+usage_msg='usage: zorbu filename'
+invalid_msg='error: invalid rt file'
+write_msg='error: cannot write output'
+read_msg='error: cannot read input'
+
+# check NAME EXPECTED_STATUS EXPECTED_STDOUT_FILE EXPECTED_STDERR -- COMMAND...
+# Runs COMMAND through bash with stdout and stderr captured.
+check() {
+  local name=$1 want_status=$2 want_out=$3 want_err=$4
+  shift 5
+  bash -c "$*" >"$tmp/out" 2>"$tmp/err"
+  local status=$?
+  local why=""
+  [ "$status" = "$want_status" ] || why="status $status, wanted $want_status"
+  cmp -s "$tmp/out" "$want_out" || why="$why; stdout differs"
+  if [ -n "$want_err" ]; then
+    [ "$(cat "$tmp/err")" = "$want_err" ] || why="$why; stderr: $(head -c 200 "$tmp/err")"
+  else
+    [ -s "$tmp/err" ] && why="$why; unexpected stderr: $(head -c 200 "$tmp/err")"
+  fi
+  if [ -z "$why" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name: $why"
+  fi
+}
+
+: >"$tmp/empty"
+golden=$cases/worked_example
+z=$(printf '%q' "$bin")
+
+check no-argument 255 "$tmp/empty" "$usage_msg" -- "$z"
+check missing-file 255 "$tmp/empty" "$usage_msg" -- "$z $tmp/no-such-file"
+check extra-arguments-ignored 0 "$golden.out" "" -- "$z $golden.rt $tmp/no-such-file -x"
+check directory 255 "$tmp/empty" "$invalid_msg" -- "$z $tmp"
+check dev-null 255 "$tmp/empty" "$invalid_msg" -- "$z /dev/null"
+
+# Input that can be read only once gives what the same bytes in a file give.
+check stdin-redirected 0 "$golden.out" "" -- "$z /dev/stdin < $golden.rt"
+check stdin-pipe 0 "$golden.out" "" -- "cat $golden.rt | $z /dev/stdin"
+check process-substitution 0 "$golden.out" "" -- "$z <(cat $golden.rt)"
+check invalid-through-pipe 255 "$tmp/empty" "$invalid_msg" -- "cat $cases/no_body.rt | $z /dev/stdin"
+check empty-pipe 255 "$tmp/empty" "$invalid_msg" -- "$z /dev/stdin < /dev/null"
+
+# Large enough to cross many read blocks and output flushes.
+python3 - "$tmp/big.rt" <<'PY'
+import random, sys
+random.seed(7)
+words = [b'a', b'<b>', b'</b>', b'color="red"', b'<font color="navy">', b'\0', b'\xff', b'x' * 40]
+with open(sys.argv[1], 'wb') as f:
+    f.write(b'<window bgcolor="black"><font color="white">\n')
+    for i in range(60000):
+        if i % 3 == 0:
+            f.write(b'<time begin="%d"/>' % i)
+        f.write(b' '.join(random.choice(words) for _ in range(random.randint(0, 12))) + b'\n')
+    f.write(b'x' * 5000 + b'<time/>' + b'y' * 3000 + b'\n')
+    f.write(b'</font>\n</window>\n')
+PY
+"$bin" "$tmp/big.rt" >"$tmp/big.out" 2>/dev/null
+check big-file-exit-status 0 "$tmp/big.out" "" -- "$z $tmp/big.rt"
+check big-pipe-same-as-file 0 "$tmp/big.out" "" -- "cat $tmp/big.rt | $z /dev/stdin"
+
+# With no usable place for the temporary copy, a pipe cannot be read twice.
+check pipe-without-temporary 255 "$tmp/empty" "$read_msg" -- \
+  "cat $golden.rt | TMPDIR=$tmp/no-such-dir $z /dev/stdin"
+
+# Failed writes are reported, never passed off as success.
+check dev-full 255 "$tmp/empty" "$write_msg" -- "$z $golden.rt > /dev/full"
+check big-dev-full 255 "$tmp/empty" "$write_msg" -- "$z $tmp/big.rt > /dev/full"
+cp "$golden.rt" "$tmp/writable.rt"
+check closed-stdout 255 "$tmp/empty" "$write_msg" -- "$z $tmp/writable.rt >&-"
+check closed-stdout-pipe 255 "$tmp/empty" "$write_msg" -- "cat $golden.rt | $z /dev/stdin >&-"
+check closed-stdout-input-intact 0 "$golden.rt" "" -- "cat $tmp/writable.rt"
+check closed-stdout-invalid 255 "$tmp/empty" "$invalid_msg" -- "$z /dev/null >&-"
+
+# A reader that goes away early ends zorbu promptly instead of hanging it.
+check reader-quits-early 0 <(head -c 100 "$tmp/big.out") "" -- \
+  "timeout 60 $z $tmp/big.rt | head -c 100"
+
+# A file that exists but cannot be read is answered like a missing one.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  mkdir "$tmp/locked" && chmod 755 "$tmp" "$tmp/locked"
+  cp "$golden.rt" "$tmp/locked/secret.rt" && chmod 000 "$tmp/locked/secret.rt"
+  check unreadable-file 255 "$tmp/empty" "$usage_msg" -- \
+    "setpriv --reuid=nobody --regid=nogroup --clear-groups $z $tmp/locked/secret.rt"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
