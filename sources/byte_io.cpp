@@ -46,48 +46,46 @@ LineReader::LineReader(ByteSource& source, std::size_t block)
     // Room for one block behind an unfinished line carried from the last one.
     : source_(source),
       capacity_(std::max<std::size_t>(block, 1) + kMaxLine),
-      buf_(new char[capacity_]) {}
+      buffers_{std::make_unique<char[]>(capacity_),
+               std::make_unique<char[]>(capacity_)},
+      data_(buffers_[0].get()) {}
 
-std::optional<std::string_view> LineReader::next() {
+std::optional<std::string_view> LineReader::next_slow() {
+  // The buffer ends inside a line.
   for (;;) {
-    const std::size_t avail = end_ - pos_;
-    const char* const line = buf_.get() + pos_;
-    std::size_t len = 0;
-    if (const void* nl = std::memchr(line, '\n', std::min(avail, kMaxLine))) {
-      len = static_cast<std::size_t>(static_cast<const char*>(nl) - line) + 1;
-    } else if (avail >= kMaxLine) {
-      len = kMaxLine;
-    } else if (eof_ || failed_) {
-      // A read error cuts the input short; report it rather than hand out
-      // the bytes before it as if they were the whole file.
-      if (failed_ || avail == 0) return std::nullopt;
-      len = avail;
-    } else {
-      fill();
-      continue;
+    // A read error cuts the input short; report it rather than hand out the
+    // bytes before it as if they were the whole file.
+    if (failed_) return std::nullopt;
+    if (eof_) {
+      if (pos_ == end_) return std::nullopt;
+      return take(end_ - pos_);
     }
-    pos_ += len;
-    return std::string_view(line, len);
+    fill();
+    if (const std::size_t len = cut()) return take(len);
   }
 }
 
-bool LineReader::fill() {
+void LineReader::fill() {
   if (pos_ > 0) {
-    std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
-    end_ -= pos_;
+    // The unfinished line moves to the front of the other buffer, leaving
+    // the lines handed out from this one untouched. The other buffer's own
+    // lines were followed by this buffer's, and so are no longer held.
+    current_ ^= 1;
+    char* const next = buffers_[current_].get();
+    const std::size_t carried = end_ - pos_;
+    std::memcpy(next, data_ + pos_, carried);
+    data_ = next;
     pos_ = 0;
+    end_ = carried;
   }
-  const auto n = source_.read({buf_.get() + end_, capacity_ - end_});
+  const auto n = source_.read({data_ + end_, capacity_ - end_});
   if (!n) {
     failed_ = true;
-    return false;
-  }
-  if (*n == 0) {
+  } else if (*n == 0) {
     eof_ = true;
-    return false;
+  } else {
+    end_ += *n;
   }
-  end_ += *n;
-  return true;
 }
 
 bool LineReader::rewind() {
@@ -96,15 +94,30 @@ bool LineReader::rewind() {
   return source_.rewind();
 }
 
-OutputBuffer::OutputBuffer(ByteSink& sink) : sink_(sink) {
-  // A full buffer plus the largest single append (a line that triples when
-  // its brackets are escaped) never reallocates.
-  buf_.reserve(kFlushAt + 8 * LineReader::kMaxLine);
+OutputBuffer::OutputBuffer(ByteSink& sink)
+    // Past the flush mark there is room for a line that triples when its
+    // brackets are escaped, so a line never waits for a flush.
+    : sink_(sink),
+      capacity_(kFlushAt + 4 * LineReader::kMaxLine + 4096),
+      buf_(new char[capacity_]) {}
+
+void OutputBuffer::append(std::string_view bytes) {
+  char* const at = room(bytes.size());
+  std::memcpy(at, bytes.data(), bytes.size());
+  commit(at + bytes.size());
+}
+
+void OutputBuffer::make_room(std::size_t n) {
+  flush();
+  if (n > capacity_) {
+    capacity_ = n;
+    buf_.reset(new char[capacity_]);
+  }
 }
 
 bool OutputBuffer::flush() {
-  if (ok_ && !buf_.empty()) ok_ = sink_.write(buf_);
-  buf_.clear();
+  if (ok_ && size_ > 0) ok_ = sink_.write({buf_.get(), size_});
+  size_ = 0;
   return ok_;
 }
 

@@ -2,6 +2,7 @@
 // input, and the output buffer.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "find_byte.hpp"
 
 namespace zorbu {
 
@@ -80,6 +83,11 @@ class StringSink final : public ByteSink {
 // Cuts input into lines the way a bounded line read does: a line ends after a
 // newline, after kMaxLine bytes, or at end of input. Every pass over the input
 // uses this one cutter, so that counting and rewriting always agree.
+//
+// Reads alternate between two buffers. A line that directly follows the one
+// before it in memory came from the same read, so a caller may keep a run of
+// such lines as one span: the span stays valid until the call to next() after
+// the first line that does not follow on.
 class LineReader {
  public:
   static constexpr std::size_t kMaxLine = 1023;
@@ -87,20 +95,40 @@ class LineReader {
 
   explicit LineReader(ByteSource& source, std::size_t block = kDefaultBlock);
 
-  // Returns the next line, valid until the next call; std::nullopt at end of
-  // input or after a failed read (then failed() is true).
-  std::optional<std::string_view> next();
+  // Returns the next line; std::nullopt at end of input or after a failed
+  // read (then failed() is true).
+  std::optional<std::string_view> next() {
+    if (const std::size_t len = cut()) return take(len);
+    return next_slow();
+  }
   // Returns true once a read has failed.
   bool failed() const { return failed_; }
   // Starts again at the first byte; returns false when the source cannot.
   bool rewind();
 
  private:
-  bool fill();
+  // The length of the line at pos_ when the buffer holds all of it, else 0.
+  std::size_t cut() const {
+    const char* const line = data_ + pos_;
+    const std::size_t avail = end_ - pos_;
+    const char* const limit = line + std::min(avail, kMaxLine);
+    const char* const newline = find_byte(line, limit, '\n');
+    if (newline != limit) return static_cast<std::size_t>(newline - line) + 1;
+    return avail >= kMaxLine ? kMaxLine : 0;
+  }
+  std::string_view take(std::size_t len) {
+    const char* const line = data_ + pos_;
+    pos_ += len;
+    return {line, len};
+  }
+  std::optional<std::string_view> next_slow();
+  void fill();
 
   ByteSource& source_;
   std::size_t capacity_;
-  std::unique_ptr<char[]> buf_;
+  std::unique_ptr<char[]> buffers_[2];
+  int current_ = 0;
+  char* data_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
@@ -112,23 +140,33 @@ class LineReader {
 // (and may check it earlier to stop work that can no longer be written).
 class OutputBuffer {
  public:
-  static constexpr std::size_t kFlushAt = std::size_t{128} << 10;
+  static constexpr std::size_t kFlushAt = std::size_t{256} << 10;
 
   explicit OutputBuffer(ByteSink& sink);
 
-  // The buffer itself, for code that appends to it directly; call
-  // maybe_flush() after each bounded append.
-  std::string& text() { return buf_; }
-  void append(std::string_view bytes) { buf_.append(bytes); }
+  // Returns room for n bytes at the end of the buffer, flushing first when
+  // it is short; pass the end of what was written there to commit().
+  char* room(std::size_t n) {
+    if (n > capacity_ - size_) make_room(n);
+    return buf_.get() + size_;
+  }
+  void commit(const char* end) {
+    size_ = static_cast<std::size_t>(end - buf_.get());
+  }
+  void append(std::string_view bytes);
   // Writes the buffer out once it is large enough; returns ok().
-  bool maybe_flush() { return buf_.size() < kFlushAt ? ok_ : flush(); }
+  bool maybe_flush() { return size_ < kFlushAt ? ok_ : flush(); }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
   bool ok() const { return ok_; }
 
  private:
+  void make_room(std::size_t n);
+
   ByteSink& sink_;
-  std::string buf_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buf_;
+  std::size_t size_ = 0;
   bool ok_ = true;
 };
 

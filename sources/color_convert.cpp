@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zorbu {
 
@@ -21,83 +26,211 @@ constexpr std::size_t kLongestName =
                      })
         ->size();
 
-// Offset of the first key in [data, data + size), or size.
-std::size_t find_key(const char* data, std::size_t size, std::string_view key) {
-  const void* p = memmem(data, size, key.data(), key.size());
-  return p ? static_cast<std::size_t>(static_cast<const char*>(p) - data)
-           : size;
+// Each name as the first bytes of a little-endian 64-bit word, with a mask
+// of the bytes it fills, so that a value that has eight bytes behind it is
+// matched against a name with one load and one compare.
+struct packed_name {
+  std::uint64_t bits = 0;
+  std::uint64_t mask = 0;
+};
+
+constexpr std::array<packed_name, color_names.size()> pack_names() {
+  std::array<packed_name, color_names.size()> packed{};
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    for (std::size_t b = 0; b < color_names[i].size(); ++b) {
+      packed[i].bits |=
+          std::uint64_t{static_cast<unsigned char>(color_names[i][b])}
+          << (8 * b);
+      packed[i].mask |= std::uint64_t{0xff} << (8 * b);
+    }
+  }
+  return packed;
+}
+
+constexpr auto kPackedNames = pack_names();
+static_assert(kLongestName <= sizeof(std::uint64_t));
+
+// Table entries by the first byte of their name, so that a value is
+// compared with at most the two names that share its first letter.
+struct name_index {
+  std::array<std::array<std::uint8_t, 2>, 256> entries{};
+  std::array<std::uint8_t, 256> count{};
+};
+
+constexpr name_index make_name_index() {
+  name_index index;
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    const auto first = static_cast<unsigned char>(color_names[i][0]);
+    index.entries[first][index.count[first]++] = static_cast<std::uint8_t>(i);
+  }
+  return index;
+}
+
+constexpr name_index kNameIndex = make_name_index();
+
+// The table entry whose name starts value, or std::nullopt. Entries that
+// share a first letter are tried in table order.
+std::optional<std::size_t> match_name(std::string_view value) {
+  const auto first = static_cast<unsigned char>(value[0]);
+  std::uint64_t word = 0;
+  const bool whole_word = value.size() >= sizeof word;
+  if (whole_word) std::memcpy(&word, value.data(), sizeof word);
+  for (std::size_t k = 0; k < kNameIndex.count[first]; ++k) {
+    const std::size_t i = kNameIndex.entries[first][k];
+    if (whole_word ? ((word ^ kPackedNames[i].bits) & kPackedNames[i].mask) == 0
+                   : value.starts_with(color_names[i])) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+// How many bytes at the end of [data, data + size) could begin a key that
+// later bytes complete; usually none, since lines end in a newline.
+std::size_t key_start_at_end(const char* data, std::size_t size,
+                             std::string_view key) {
+  // Every key ends its first five bytes in one of these; a newline does not.
+  if (size == 0 || std::string_view("color=").find(data[size - 1]) ==
+                       std::string_view::npos) {
+    return 0;
+  }
+  for (std::size_t k = std::min(size, key.size() - 1); k > 0; --k) {
+    if (data[size - k] == key[0] &&
+        std::memcmp(data + size - k, key.data(), k) == 0) {
+      return k;
+    }
+  }
+  return 0;
+}
+
+char* put(char* out, std::string_view bytes) {
+  std::memcpy(out, bytes.data(), bytes.size());
+  return out + bytes.size();
+}
+
+char* put_escaped(char* out, char c) {
+  if (c == '<') return put(out, "{{{");
+  if (c == '>') return put(out, "}}}");
+  *out++ = c;
+  return out;
+}
+
+// Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
+// including the first '=', where a key may end. Returns the byte after that
+// '=', or end. Text is mostly free of these bytes, so sixteen are copied and
+// tested at once and only those before a stop are kept. Masking the two low
+// bits turns '<', '=', '>' and '?' (0x3c to 0x3f) into 0x3c; a '?' is a
+// stop that merely costs a little time.
+const char* escape_to_equals(const char* p, const char* end, char*& out) {
+#if defined(__SSE2__)
+  const __m128i low_bits = _mm_set1_epi8(static_cast<char>(0xfc));
+  const __m128i lt = _mm_set1_epi8('<');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    const int stops =
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, low_bits), lt));
+    if (stops == 0) {
+      p += 16;
+      out += 16;
+      continue;
+    }
+    // A stop is written from a table by its two low bits, with no branch
+    // on which of the four bytes it is.
+    struct replacement {
+      char bytes[4];
+      std::uint8_t size;
+    };
+    static constexpr replacement kStops[4] = {
+        {{'{', '{', '{', 0}, 3},  // '<'
+        {{'=', 0, 0, 0}, 1},      // '='
+        {{'}', '}', '}', 0}, 3},  // '>'
+        {{'?', 0, 0, 0}, 1},      // '?'
+    };
+    const int clear = __builtin_ctz(static_cast<unsigned>(stops));
+    p += clear;
+    out += clear;
+    const replacement& r = kStops[static_cast<unsigned char>(*p) & 3];
+    std::memcpy(out, r.bytes, sizeof r.bytes);
+    out += r.size;
+    if (*p++ == '=') return p;
+  }
+#endif
+  while (p < end) {
+    out = put_escaped(out, *p);
+    if (*p++ == '=') return p;
+  }
+  return end;
+}
+
+// The same without escaping, for markup.
+const char* copy_to_equals(const char* p, const char* end, char*& out) {
+  const void* eq = std::memchr(p, '=', static_cast<std::size_t>(end - p));
+  const char* const stop = eq ? static_cast<const char*>(eq) + 1 : end;
+  out = put(out, {p, static_cast<std::size_t>(stop - p)});
+  return stop;
 }
 
 }  // namespace
-
-void text_converter::emit(const char* data, std::size_t size,
-                          std::string& out) const {
-  if (is_markup_) {
-    out.append(data, size);
-    return;
-  }
-  const char* const stop = data + size;
-  const char* p = data;
-  while (p < stop) {
-    const char* q = p;
-    while (q < stop && *q != '<' && *q != '>') ++q;
-    out.append(p, q);
-    if (q == stop) break;
-    out.append(*q == '<' ? "{{{" : "}}}");
-    p = q + 1;
-  }
-}
 
 // Converts data[0, size) as far as it can be decided without later bytes
 // (all of it when last) and returns how many bytes it used up. At most
 // kLongestName - 1 bytes are left over.
 std::size_t text_converter::run(const char* data, std::size_t size, bool last,
-                                std::string& out) {
+                                char*& out) {
   std::size_t pos = 0;
   for (;;) {
     if (mode_ == mode::at_value) {
-      if (value_at_ > size - pos) {
-        emit(data + pos, size - pos, out);
-        value_at_ -= size - pos;
-        return size;
+      // The value starts just past the key's quote, at most one byte on.
+      const auto step = static_cast<std::size_t>(
+          std::min<std::uint64_t>(value_at_, size - pos));
+      for (const char* p = data + pos; p < data + pos + step; ++p) {
+        out = is_markup_ ? put(out, {p, 1}) : put_escaped(out, *p);
       }
-      const std::size_t value = pos + static_cast<std::size_t>(value_at_);
-      emit(data + pos, value - pos, out);
-      pos = value;
-      value_at_ = 0;
-      const std::string_view rest(data + value, size - value);
+      pos += step;
+      value_at_ -= step;
+      if (value_at_ > 0) return size;  // the value starts in a later piece
+      const std::string_view rest(data + pos, size - pos);
       // Wait for enough bytes to tell every name apart.
-      if (!last && rest.size() < kLongestName) return value;
+      if (!last && rest.size() < kLongestName) return pos;
       if (rest.empty()) return size;
-      for (std::size_t i = 0; i < color_names.size(); ++i) {
-        if (rest.starts_with(color_names[i])) {
-          out.append(color_codes[i]);
-          out.push_back('"');
-          pos += color_names[i].size();
-          break;
-        }
+      if (const auto i = match_name(rest)) {
+        out = put(out, color_codes[*i]);
+        *out++ = '"';
+        pos += color_names[*i].size();
       }
       // The next key is searched from the value's start; no key can begin
       // inside a replaced name, so searching from pos finds the same one.
       mode_ = mode::next_search;
       continue;
     }
-    const std::string_view key =
-        mode_ == mode::first_search ? kFirstKey : kNextKey;
-    const std::size_t hit = pos + find_key(data + pos, size - pos, key);
-    if (hit < size) {
-      mode_ = mode::at_value;
-      value_at_ = hit + kValueOffset - pos;
-      continue;
+    const bool first = mode_ == mode::first_search;
+    const std::string_view key = first ? kFirstKey : kNextKey;
+    const std::size_t search_from = pos;
+    const std::size_t stop =
+        last ? size : size - key_start_at_end(data + pos, size - pos, key);
+    while (pos < stop) {
+      pos = static_cast<std::size_t>(
+          (is_markup_ ? copy_to_equals(data + pos, data + stop, out)
+                      : escape_to_equals(data + pos, data + stop, out)) -
+          data);
+      if (data[pos - 1] != '=') break;
+      // A key ends at this '=' if "color" stands before it, and for every
+      // key but the first, a quote after it.
+      const std::size_t equals = pos - 1;
+      if (equals >= search_from + 5 &&
+          std::memcmp(data + equals - 5, key.data(), 5) == 0 &&
+          (first || (pos < size && data[pos] == '"'))) {
+        mode_ = mode::at_value;
+        value_at_ = equals - 5 + kValueOffset - pos;
+        break;
+      }
     }
-    // Hold back a tail that may be the start of a key.
-    const std::size_t keep = last ? 0 : std::min(size - pos, key.size() - 1);
-    emit(data + pos, size - pos - keep, out);
-    return size - keep;
+    if (mode_ != mode::at_value) return stop;
   }
 }
 
-void text_converter::feed(std::string_view piece, std::string& out) {
+char* text_converter::feed(std::string_view piece, char* out) {
   if (held_size_ > 0) {
     // Join the held bytes with the start of the piece, so that a key or a
     // name that spans the two is seen whole; then go on in the piece itself.
@@ -108,7 +241,7 @@ void text_converter::feed(std::string_view piece, std::string& out) {
     if (take == piece.size()) {
       held_size_ = joined - used;
       std::memmove(held_.data(), held_.data() + used, held_size_);
-      return;
+      return out;
     }
     // A full join leaves only a few bytes over, so every held byte was used
     // and the rest is in the piece.
@@ -117,22 +250,27 @@ void text_converter::feed(std::string_view piece, std::string& out) {
   }
   const std::size_t used = run(piece.data(), piece.size(), false, out);
   held_size_ = piece.size() - used;
-  std::memcpy(held_.data(), piece.data() + used, held_size_);
+  if (held_size_ > 0)
+    std::memcpy(held_.data(), piece.data() + used, held_size_);
+  return out;
 }
 
-void text_converter::finish(std::string& out) {
+char* text_converter::finish(char* out) {
   run(held_.data(), held_size_, true, out);
   held_size_ = 0;
   mode_ = mode::first_search;
   value_at_ = 0;
+  return out;
 }
 
 std::string convert_htmltext(std::string_view src, bool is_markup) {
-  std::string out;
-  out.reserve(src.size() + src.size() / 4);
+  std::string out(
+      text_converter::max_output(src.size()) + text_converter::max_output(0),
+      '\0');
   text_converter converter(is_markup);
-  converter.feed(src, out);
-  converter.finish(out);
+  char* end = converter.feed(src, out.data());
+  end = converter.finish(end);
+  out.resize(static_cast<std::size_t>(end - out.data()));
   return out;
 }
 

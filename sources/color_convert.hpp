@@ -21,33 +21,41 @@ inline constexpr std::array<std::string_view, 17> color_codes = {
     "#ffa500", "#ffff00", "#808000", "#800080", "#ff00ff", "#00ff00",
     "#000080", "#00ffff", "#008080", "#c0c0c0", "#808080"};
 
-// Converts one text handed over in pieces of any size, appending the result
-// to a string as it goes. Feeding a text in pieces gives exactly the bytes
-// that converting it whole gives; only the few bytes that a colour value can
-// span are held back between pieces.
+// Converts one text handed over in pieces of any size. Feeding a text in
+// pieces gives exactly the bytes that converting it whole gives; only the
+// few bytes that a colour key or value can span are held back between pieces.
+// Output goes into caller-owned room, so that the hot path does no
+// bookkeeping of its own.
 class text_converter {
  public:
   // In markup mode brackets are copied; otherwise they are escaped.
   explicit text_converter(bool is_markup) : is_markup_(is_markup) {}
 
-  // Converts what it can of piece; an empty piece changes nothing.
-  void feed(std::string_view piece, std::string& out);
-  // Ends the text: writes what was held back and makes ready for a new text.
-  void finish(std::string& out);
+  // The most that feed() writes for a piece of n bytes, or finish() for 0.
+  static constexpr std::size_t max_output(std::size_t n) {
+    return 3 * (n + kHeldCapacity) + 16;
+  }
+
+  // Converts what it can of piece into out, which has room for
+  // max_output(piece.size()) bytes; returns the end of what it wrote (out
+  // itself for an empty piece).
+  char* feed(std::string_view piece, char* out);
+  // Ends the text, writing what was held back into room for max_output(0)
+  // bytes, and makes ready for a new text; returns the end of what it wrote.
+  char* finish(char* out);
 
  private:
+  static constexpr std::size_t kHeldCapacity = 32;
   enum class mode : std::uint8_t { first_search, next_search, at_value };
 
-  std::size_t run(const char* data, std::size_t size, bool last,
-                  std::string& out);
-  void emit(const char* data, std::size_t size, std::string& out) const;
+  std::size_t run(const char* data, std::size_t size, bool last, char*& out);
 
   bool is_markup_;
   mode mode_ = mode::first_search;
   // In at_value mode: how far the value starts past the first byte not yet
   // converted.
   std::uint64_t value_at_ = 0;
-  std::array<char, 32> held_{};
+  std::array<char, kHeldCapacity> held_{};
   std::size_t held_size_ = 0;
 };
 

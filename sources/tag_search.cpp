@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "find_byte.hpp"
+
 namespace zorbu {
 
 namespace {
@@ -9,9 +15,49 @@ namespace {
 // Offset of the first c in str at or after from, or npos.
 std::size_t find_byte(std::string_view str, std::size_t from, char c) {
   if (from >= str.size()) return std::string_view::npos;
-  const void* p = std::memchr(str.data() + from, c, str.size() - from);
-  return p ? static_cast<std::size_t>(static_cast<const char*>(p) - str.data())
-           : std::string_view::npos;
+  const char* const end = str.data() + str.size();
+  const char* const hit = zorbu::find_byte(str.data() + from, end, c);
+  return hit == end ? std::string_view::npos
+                    : static_cast<std::size_t>(hit - str.data());
+}
+
+// Returns true if a tag named name can stand in str: its text would begin
+// with '<' and the name, so a line without that sequence has no such tag.
+// Most lines have none, and this says so at SIMD speed instead of walking
+// every tag on the line.
+bool may_hold_tag(std::string_view str, std::string_view name) {
+  const char* p = str.data();
+  const char* const end = str.data() + str.size();
+  const auto rest_matches = [&](const char* lt) {
+    return static_cast<std::size_t>(end - lt) > name.size() &&
+           std::memcmp(lt + 1, name.data(), name.size()) == 0;
+  };
+#if defined(__SSE2__)
+  // Look for '<' followed by the name's first byte, sixteen places at once;
+  // the last block may overlap the one before, which only checks some
+  // places twice.
+  if (end - p >= 17) {
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i first = _mm_set1_epi8(name[0]);
+    for (const char* block = p;; block += 16) {
+      if (end - block < 17) block = end - 17;
+      const __m128i here =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+      const __m128i next =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
+      auto pairs = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+          _mm_cmpeq_epi8(here, lt), _mm_cmpeq_epi8(next, first))));
+      for (; pairs != 0; pairs &= pairs - 1) {
+        if (rest_matches(block + __builtin_ctz(pairs))) return true;
+      }
+      if (block == end - 17) return false;
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == '<' && rest_matches(p)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -19,25 +65,33 @@ std::size_t find_byte(std::string_view str, std::size_t from, char c) {
 std::optional<std::size_t> search_tag(std::string_view str,
                                       std::string_view name, tag_info& tag) {
   const bool any = name == "*";
+  if (!any && !name.empty() && !may_hold_tag(str, name)) {
+    tag.name = {};
+    tag.start = tag.end = std::nullopt;
+    return std::nullopt;
+  }
   std::size_t from = 0;
   for (;;) {
     tag.name = {};
     const std::size_t lt = find_byte(str, from, '<');
     const std::size_t gt = find_byte(str, lt, '>');
+    std::string_view inside;
     if (gt != std::string_view::npos) {
       tag.self_closing = str[gt - 1] == '/';
-      std::string_view found = str.substr(lt + 1, gt - lt - 1);
-      if (tag.self_closing) found.remove_suffix(1);
-      // Only a space ends a name: a tab is part of it.
-      tag.name = found.substr(0, found.find(' '));
-      tag.text = str.substr(lt, gt - lt + 1);
+      inside = str.substr(lt + 1, gt - lt - 1);
+      if (tag.self_closing) inside.remove_suffix(1);
     }
     // A tag with no name ends the search even if a wanted one follows.
-    if (tag.name.empty()) {
+    if (inside.empty() || inside[0] == ' ') {
       tag.start = tag.end = std::nullopt;
       return std::nullopt;
     }
-    if (any || tag.name == name) {
+    // Only a space ends a name: a tab is part of it. A tag whose first bytes
+    // already differ is passed over without working out its name.
+    if (any || (inside[0] == name[0] && inside.starts_with(name) &&
+                (inside.size() == name.size() || inside[name.size()] == ' '))) {
+      tag.name = inside.substr(0, inside.find(' '));
+      tag.text = str.substr(lt, gt - lt + 1);
       tag.start = lt;
       tag.end = gt;
       return gt + 1;

@@ -30,20 +30,77 @@ std::optional<std::int64_t> check_rt(LineReader& in) {
   return lines - closing_lines;
 }
 
-outcome rewrite_rt(LineReader& in, std::int64_t body_count, OutputBuffer& out) {
-  constexpr std::string_view kClose = "</time>";
-  std::string& buf = out.text();
+namespace {
 
-  if (const auto first = in.next()) {
-    text_converter markup(true);
-    markup.feed(*first, buf);
-    markup.finish(buf);
+void convert(text_converter& converter, std::string_view piece,
+             OutputBuffer& out) {
+  out.commit(converter.feed(
+      piece, out.room(text_converter::max_output(piece.size()))));
+}
+
+void finish(text_converter& converter, OutputBuffer& out) {
+  out.commit(converter.finish(out.room(text_converter::max_output(0))));
+}
+
+// The timed text after one time tag, converted as it arrives, so that a
+// segment of any length needs no more memory than a read. Pieces that follow
+// one another in the reader's buffer are converted together: the converter
+// then works on long runs instead of one line at a time.
+class segment_writer {
+ public:
+  explicit segment_writer(OutputBuffer& out) : out_(out) {}
+
+  // Adds bytes of the segment; they must stay valid as the reader promises
+  // for its lines.
+  void add(std::string_view bytes) {
+    if (bytes.empty()) return;
+    pending_ = true;
+    if (bytes.data() != end_ || end_ - begin_ >= kLongestSpan) {
+      convert_span();
+      begin_ = bytes.data();
+    }
+    end_ = bytes.data() + bytes.size();
+  }
+  // Returns true when bytes were added since the segment was last closed.
+  bool pending() const { return pending_; }
+  // Writes the rest of the segment and "</time>".
+  void close() {
+    convert_span();
+    finish(converter_, out_);
+    out_.append("</time>");
+    pending_ = false;
+  }
+  // Converts what has been added so far; call before the reader may reuse
+  // the memory of the lines added.
+  void convert_span() {
+    if (begin_ != end_) {
+      convert(converter_, {begin_, static_cast<std::size_t>(end_ - begin_)},
+              out_);
+    }
+    begin_ = end_ = nullptr;
   }
 
-  // Each segment is converted as it arrives, so a segment of any length
-  // needs no more memory than a line.
-  text_converter segment(false);
-  bool pending = false;
+ private:
+  // Keeps the converted span well within the output buffer's spare room.
+  static constexpr std::ptrdiff_t kLongestSpan = 64 << 10;
+
+  OutputBuffer& out_;
+  text_converter converter_{false};
+  const char* begin_ = nullptr;
+  const char* end_ = nullptr;
+  bool pending_ = false;
+};
+
+}  // namespace
+
+outcome rewrite_rt(LineReader& in, std::int64_t body_count, OutputBuffer& out) {
+  if (const auto first = in.next()) {
+    text_converter markup(true);
+    convert(markup, *first, out);
+    finish(markup, out);
+  }
+
+  segment_writer segment(out);
   tag_info tag;
   // The input can only run out early if it shrank since it was checked; the
   // body then ends where the input does.
@@ -54,31 +111,26 @@ outcome rewrite_rt(LineReader& in, std::int64_t body_count, OutputBuffer& out) {
       const std::string_view before = line->substr(0, *tag.start);
       // Text before the tag closes the pending segment, or stands as a
       // segment of its own rather than being lost.
-      if (pending || !before.empty()) {
-        segment.feed(before, buf);
-        segment.finish(buf);
-        buf.append(kClose);
+      if (segment.pending() || !before.empty()) {
+        segment.add(before);
+        segment.close();
       }
       if (tag.self_closing) {
-        buf.append(tag.text.substr(0, tag.text.size() - 2));
-        buf.push_back('>');
+        out.append(tag.text.substr(0, tag.text.size() - 2));
+        out.append(">");
       } else {
-        buf.append(tag.text);
+        out.append(tag.text);
       }
-      const std::string_view rest = line->substr(*after);
-      segment.feed(rest, buf);
-      pending = !rest.empty();
+      segment.add(line->substr(*after));
     } else {
-      segment.feed(*line, buf);
-      pending = true;
+      segment.add(*line);
     }
     if (!out.maybe_flush()) return outcome::unwritable;
   }
-  segment.finish(buf);
-  buf.append(kClose);
+  segment.close();
 
   while (const auto line = in.next()) {
-    buf.append(*line);
+    out.append(*line);
     if (!out.maybe_flush()) return outcome::unwritable;
   }
   if (!out.flush()) return outcome::unwritable;
@@ -148,6 +200,13 @@ int make_rereadable(int fd) {
   return ok ? copy : -1;
 }
 
+// A larger pipe means fewer, larger hand-overs to the reader; where that is
+// not allowed or standard output is no pipe, nothing changes.
+void widen_output_pipe() {
+  constexpr int kPipeSize = 1 << 20;
+  ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeSize);
+}
+
 int fail(const char* message) {
   std::fputs(message, stderr);
   return -1;
@@ -163,6 +222,7 @@ int main(int argc, char** argv) {
   const int input = make_rereadable(fd);
   if (input < 0) return fail("error: cannot read input\n");
 
+  widen_output_pipe();
   zorbu::FdSource source(input);
   zorbu::FdSink sink(STDOUT_FILENO);
   const zorbu::outcome result = zorbu::filter_rt(source, sink);

@@ -97,6 +97,46 @@ TEST(LineReader, AgreesWithBoundedReadsWhateverTheReadSizes) {
   }
 }
 
+TEST(LineReader, LinesThatFollowOnStayValidAsOneSpan) {
+  std::mt19937 rng(5);
+  std::string data;
+  for (int i = 0; i < 3000; ++i) {
+    data.append(rng() % 1500, static_cast<char>('a' + i % 26));
+    data.push_back('\n');
+  }
+  for (std::size_t chunk : {1, 100, 4096}) {
+    for (std::size_t block : {1, 700, 5000}) {
+      MemorySource source(data, chunk);
+      LineReader reader(source, block);
+      // Hold a span as a caller would, and check it is intact when the
+      // first line that does not follow it arrives.
+      const char* begin = nullptr;
+      const char* end = nullptr;
+      std::string copy;
+      std::size_t spans = 0;
+      while (auto line = reader.next()) {
+        if (line->data() != end) {
+          ASSERT_EQ(
+              std::string_view(begin, static_cast<std::size_t>(end - begin)),
+              copy)
+              << "chunk " << chunk << " block " << block;
+          begin = line->data();
+          copy.clear();
+          ++spans;
+        }
+        end = line->data() + line->size();
+        copy += *line;
+      }
+      EXPECT_EQ(std::string_view(begin, static_cast<std::size_t>(end - begin)),
+                copy);
+      // Large reads give long spans; one-byte reads give one per line.
+      if (chunk == 4096 && block == 5000) {
+        EXPECT_LT(spans, 3000U);
+      }
+    }
+  }
+}
+
 TEST(LineReader, RewindStartsOverAtTheFirstByte) {
   MemorySource source("one\ntwo\nthree\n", 2);
   LineReader reader(source, 4);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace zorbu {
 namespace {
@@ -110,6 +113,56 @@ TEST(TagSearch, NothingToFind) {
     EXPECT_FALSE(tag.start);
     EXPECT_FALSE(tag.end);
     EXPECT_TRUE(tag.name.empty());
+  }
+}
+
+// The rules written out the slow obvious way, to hold the fast search to.
+std::optional<std::size_t> reference_search(std::string_view str,
+                                            std::string_view name,
+                                            std::string& found) {
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t lt = str.find('<', from);
+    if (lt == std::string_view::npos) return std::nullopt;
+    const std::size_t gt = str.find('>', lt);
+    if (gt == std::string_view::npos) return std::nullopt;
+    std::string inside(str.substr(lt + 1, gt - lt - 1));
+    if (str[gt - 1] == '/') inside.pop_back();
+    found = inside.substr(0, inside.find(' '));
+    if (found.empty()) return std::nullopt;
+    if (name == "*" || found == name) return gt + 1;
+    from = gt;
+  }
+}
+
+TEST(TagSearch, AgreesWithTheRulesOnRandomLines) {
+  std::mt19937 rng(6);
+  const std::vector<std::string> parts = {
+      "<time",   "<time/>", "<time begin=\"1\"/>",
+      "<tim",    "<times>", "<t",
+      "<",       ">",       "/>",
+      " ",       "\t",      "x",
+      "ti",      "me",      "<b>",
+      "</time>", "<>",      "\0"s};
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    const int n = std::uniform_int_distribution<int>(0, 30)(rng);
+    for (int i = 0; i < n; ++i) line += parts[rng() % parts.size()];
+    for (std::string_view name : {"time", "*", "b"}) {
+      tag_info tag;
+      std::string want_name;
+      const auto want = reference_search(line, name, want_name);
+      const auto got = search_tag(line, name, tag);
+      ASSERT_EQ(got, want) << line << " / " << name;
+      if (got) {
+        EXPECT_EQ(tag.name, want_name);
+        EXPECT_EQ(tag.text, line.substr(*tag.start, *got - *tag.start));
+        EXPECT_EQ(tag.end, *got - 1);
+      } else {
+        EXPECT_TRUE(tag.name.empty());
+        EXPECT_FALSE(tag.start);
+      }
+    }
   }
 }
 

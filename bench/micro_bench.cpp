@@ -1,0 +1,162 @@
+// Microbenchmarks of the hot paths, in bytes per second, on text shaped like
+// captions (a time tag on every other line, a few inline tags) and like dense
+// markup (short lines full of tags and colour attributes).
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "byte_io.hpp"
+#include "color_convert.hpp"
+#include "tag_search.hpp"
+#include "zorbu.hpp"
+
+namespace {
+
+using zorbu::LineReader;
+
+constexpr std::size_t kTextSize = std::size_t{8} << 20;
+
+const char* const kWords[] = {"the",   "a",        "and",   "you",   "what",
+                              "never", "again",    "there", "maybe", "I",
+                              "know",  "tomorrow", "over",  "here",  "now"};
+const char* const kColours[] = {"red",  "white", "yellow",
+                                "aqua", "pink",  "navy"};
+
+std::string caption_text() {
+  std::mt19937 rng(1);
+  std::string text;
+  for (int line = 0; text.size() < kTextSize; ++line) {
+    if (line % 2 == 0) text += "<time begin=\"" + std::to_string(line) + "\"/>";
+    const std::size_t target = text.size() + 20 + rng() % 80;
+    while (text.size() < target) {
+      const auto r = rng() % 100;
+      const std::string word = kWords[rng() % 15];
+      if (r < 6) {
+        text += "<b>" + word + "</b>";
+      } else if (r < 10) {
+        text += "<i>" + word + "</i>";
+      } else if (r < 12) {
+        text += "<br/>";
+      } else if (r < 15) {
+        text += "<font color=\"" + std::string(kColours[rng() % 6]) + "\">" +
+                word + "</font>";
+      } else {
+        text += word;
+      }
+      text += ' ';
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string dense_text() {
+  std::mt19937 rng(2);
+  std::string text;
+  while (text.size() < kTextSize) {
+    for (auto tags = 1 + rng() % 3; tags > 0; --tags) {
+      const std::string c = kColours[rng() % 6];
+      switch (rng() % 3) {
+        case 0:
+          text += "<font color=\"" + c + "\">x</font>";
+          break;
+        case 1:
+          text += "<p bgcolor=\"" + c + "\"><b>y</b></p>";
+          break;
+        default:
+          text += "<span color=\"" + c + "\"/>";
+          break;
+      }
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+const std::string& text_for(int kind) {
+  static const std::string caption = caption_text();
+  static const std::string dense = dense_text();
+  return kind == 0 ? caption : dense;
+}
+
+std::vector<std::string_view> lines_of(const std::string& text) {
+  std::vector<std::string_view> lines;
+  zorbu::MemorySource source(text);
+  LineReader reader(source);
+  while (auto line = reader.next()) lines.push_back(*line);
+  return lines;
+}
+
+void label(benchmark::State& state, std::size_t bytes) {
+  state.SetLabel(state.range(0) == 0 ? "caption" : "dense");
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void BM_CountLines(benchmark::State& state) {
+  const std::string& text = text_for(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    zorbu::MemorySource source(text);
+    LineReader reader(source);
+    std::int64_t lines = 0;
+    while (reader.next()) ++lines;
+    benchmark::DoNotOptimize(lines);
+  }
+  label(state, text.size());
+}
+
+void BM_SearchTag(benchmark::State& state) {
+  const std::string& text = text_for(static_cast<int>(state.range(0)));
+  const auto lines = lines_of(text);
+  zorbu::tag_info tag;
+  for (auto _ : state) {
+    for (const auto line : lines)
+      benchmark::DoNotOptimize(zorbu::search_tag(line, "time", tag));
+  }
+  label(state, text.size());
+}
+
+// Converts the text in line-sized pieces into a reused buffer.
+void convert(benchmark::State& state, bool is_markup) {
+  const std::string& text = text_for(static_cast<int>(state.range(0)));
+  const auto lines = lines_of(text);
+  std::string room(zorbu::text_converter::max_output(LineReader::kMaxLine),
+                   '\0');
+  for (auto _ : state) {
+    zorbu::text_converter converter(is_markup);
+    for (const auto line : lines)
+      benchmark::DoNotOptimize(converter.feed(line, room.data()));
+    benchmark::DoNotOptimize(converter.finish(room.data()));
+  }
+  label(state, text.size());
+}
+
+void BM_ConvertText(benchmark::State& state) { convert(state, false); }
+void BM_ConvertMarkup(benchmark::State& state) { convert(state, true); }
+
+// The whole filter on an in-memory file, both passes included.
+void BM_FilterRt(benchmark::State& state) {
+  const std::string file =
+      "<window bgcolor=\"black\"><font color=\"white\">\n" +
+      text_for(static_cast<int>(state.range(0))) + "</font>\n</window>\n";
+  zorbu::StringSink sink;
+  sink.data.reserve(file.size() * 3);
+  for (auto _ : state) {
+    sink.data.clear();
+    zorbu::MemorySource source(file);
+    benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
+  }
+  label(state, file.size());
+}
+
+BENCHMARK(BM_CountLines)->Arg(0)->Arg(1);
+BENCHMARK(BM_SearchTag)->Arg(0)->Arg(1);
+BENCHMARK(BM_ConvertText)->Arg(0)->Arg(1);
+BENCHMARK(BM_ConvertMarkup)->Arg(0)->Arg(1);
+BENCHMARK(BM_FilterRt)->Arg(0)->Arg(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
