@@ -108,67 +108,93 @@ char* put(char* out, std::string_view bytes) {
   return out + bytes.size();
 }
 
+// What text mode writes for each byte, as up to three bytes in the low end
+// of a word and their count in the top byte. Writing a whole word and then
+// advancing by the count expands a run of bytes with no branch per byte.
+constexpr std::array<std::uint32_t, 256> make_escapes() {
+  std::array<std::uint32_t, 256> escapes{};
+  for (std::uint32_t c = 0; c < 256; ++c) escapes[c] = c | 1U << 24;
+  escapes['<'] = 0x7b7b7bU | 3U << 24;  // "{{{"
+  escapes['>'] = 0x7d7d7dU | 3U << 24;  // "}}}"
+  return escapes;
+}
+
+constexpr auto kEscapes = make_escapes();
+
+// Writes c as text mode wants it; may write up to three bytes past the
+// returned end.
 char* put_escaped(char* out, char c) {
-  if (c == '<') return put(out, "{{{");
-  if (c == '>') return put(out, "}}}");
-  *out++ = c;
-  return out;
+  const std::uint32_t e = kEscapes[static_cast<unsigned char>(c)];
+  std::memcpy(out, &e, sizeof e);
+  return out + (e >> 24);
 }
 
 // Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
 // including the first '=', where a key may end. Returns the byte after that
-// '=', or end. Text is mostly free of these bytes, so sixteen are copied and
-// tested at once and only those before a stop are kept. Masking the two low
-// bits turns '<', '=', '>' and '?' (0x3c to 0x3f) into 0x3c; a '?' is a
-// stop that merely costs a little time.
-const char* escape_to_equals(const char* p, const char* end, char*& out) {
+// '=', or end; may write up to sixteen bytes past the new end of out.
+//
+// Text is mostly free of these bytes, so sixteen at a time are tested, and a
+// block without any is copied straight through. In a block with some, only
+// the stops are visited: the bytes between them are moved sixteen at a time
+// from a copy of the block, so the work grows with the stops, not the bytes.
+// Masking the two low bits turns '<', '=', '>' and '?' (0x3c to 0x3f) into
+// 0x3c, so one compare finds them all; a '?' is written as itself.
+struct positions {
+  const char* in;
+  char* out;
+};
+
+positions escape_to_equals(const char* p, const char* end, char* out) {
 #if defined(__SSE2__)
   const __m128i low_bits = _mm_set1_epi8(static_cast<char>(0xfc));
   const __m128i lt = _mm_set1_epi8('<');
+  const __m128i eq = _mm_set1_epi8('=');
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    const int stops =
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, low_bits), lt));
+    auto stops = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, low_bits), lt)));
     if (stops == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
       p += 16;
       out += 16;
       continue;
     }
-    // A stop is written from a table by its two low bits, with no branch
-    // on which of the four bytes it is.
-    struct replacement {
-      char bytes[4];
-      std::uint8_t size;
-    };
-    static constexpr replacement kStops[4] = {
-        {{'{', '{', '{', 0}, 3},  // '<'
-        {{'=', 0, 0, 0}, 1},      // '='
-        {{'}', '}', '}', 0}, 3},  // '>'
-        {{'?', 0, 0, 0}, 1},      // '?'
-    };
-    const int clear = __builtin_ctz(static_cast<unsigned>(stops));
-    p += clear;
-    out += clear;
-    const replacement& r = kStops[static_cast<unsigned char>(*p) & 3];
-    std::memcpy(out, r.bytes, sizeof r.bytes);
-    out += r.size;
-    if (*p++ == '=') return p;
+    const auto equals =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq)));
+    // Stop after the first '=', if there is one.
+    const unsigned count = equals == 0 ? 16 : __builtin_ctz(equals) + 1;
+    if (count < 16) stops &= (1U << count) - 1;
+    alignas(16) char block[32];
+    _mm_store_si128(reinterpret_cast<__m128i*>(block), v);
+    unsigned from = 0;
+    for (; stops != 0; stops &= stops - 1) {
+      const unsigned stop = static_cast<unsigned>(__builtin_ctz(stops));
+      _mm_storeu_si128(
+          reinterpret_cast<__m128i*>(out),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
+      out = put_escaped(out + (stop - from), block[stop]);
+      from = stop + 1;
+    }
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
+    out += count - from;
+    p += count;
+    if (equals != 0) return {p, out};
   }
 #endif
   while (p < end) {
     out = put_escaped(out, *p);
-    if (*p++ == '=') return p;
+    if (*p++ == '=') return {p, out};
   }
-  return end;
+  return {end, out};
 }
 
 // The same without escaping, for markup.
-const char* copy_to_equals(const char* p, const char* end, char*& out) {
+positions copy_to_equals(const char* p, const char* end, char* out) {
   const void* eq = std::memchr(p, '=', static_cast<std::size_t>(end - p));
   const char* const stop = eq ? static_cast<const char*>(eq) + 1 : end;
-  out = put(out, {p, static_cast<std::size_t>(stop - p)});
-  return stop;
+  return {stop, put(out, {p, static_cast<std::size_t>(stop - p)})};
 }
 
 }  // namespace
@@ -177,57 +203,75 @@ const char* copy_to_equals(const char* p, const char* end, char*& out) {
 // (all of it when last) and returns how many bytes it used up. At most
 // kLongestName - 1 bytes are left over.
 std::size_t text_converter::run(const char* data, std::size_t size, bool last,
-                                char*& out) {
-  std::size_t pos = 0;
+                                char*& out_ref) {
+  // The state lives in locals while bytes are written: a write through a
+  // char pointer may alias the members, and would make the compiler reload
+  // them after every one.
+  const bool markup = is_markup_;
+  mode state = mode_;
+  std::uint64_t value_at = value_at_;
+  char* out = out_ref;
+  const char* p = data;
+  const char* const end = data + size;
+  const char* used = end;
   for (;;) {
-    if (mode_ == mode::at_value) {
+    if (state == mode::at_value) {
       // The value starts just past the key's quote, at most one byte on.
-      const auto step = static_cast<std::size_t>(
-          std::min<std::uint64_t>(value_at_, size - pos));
-      for (const char* p = data + pos; p < data + pos + step; ++p) {
-        out = is_markup_ ? put(out, {p, 1}) : put_escaped(out, *p);
+      const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(
+          value_at, static_cast<std::uint64_t>(end - p)));
+      for (const char* const stop = p + step; p < stop; ++p) {
+        out = markup ? put(out, {p, 1}) : put_escaped(out, *p);
       }
-      pos += step;
-      value_at_ -= step;
-      if (value_at_ > 0) return size;  // the value starts in a later piece
-      const std::string_view rest(data + pos, size - pos);
-      // Wait for enough bytes to tell every name apart.
-      if (!last && rest.size() < kLongestName) return pos;
-      if (rest.empty()) return size;
+      value_at -= step;
+      // The value may start in a later piece, or need more bytes than are
+      // here to tell every name apart.
+      if (value_at > 0 || p == end) {
+        used = end;
+        break;
+      }
+      const std::string_view rest(p, static_cast<std::size_t>(end - p));
+      if (!last && rest.size() < kLongestName) {
+        used = p;
+        break;
+      }
       if (const auto i = match_name(rest)) {
         out = put(out, color_codes[*i]);
         *out++ = '"';
-        pos += color_names[*i].size();
+        p += color_names[*i].size();
       }
       // The next key is searched from the value's start; no key can begin
-      // inside a replaced name, so searching from pos finds the same one.
-      mode_ = mode::next_search;
-      continue;
+      // inside a replaced name, so searching from p finds the same one.
+      state = mode::next_search;
     }
-    const bool first = mode_ == mode::first_search;
+    const bool first = state == mode::first_search;
     const std::string_view key = first ? kFirstKey : kNextKey;
-    const std::size_t search_from = pos;
-    const std::size_t stop =
-        last ? size : size - key_start_at_end(data + pos, size - pos, key);
-    while (pos < stop) {
-      pos = static_cast<std::size_t>(
-          (is_markup_ ? copy_to_equals(data + pos, data + stop, out)
-                      : escape_to_equals(data + pos, data + stop, out)) -
-          data);
-      if (data[pos - 1] != '=') break;
+    const char* const search_from = p;
+    used = last ? end
+                : end - key_start_at_end(p, static_cast<std::size_t>(end - p),
+                                         key);
+    while (p < used) {
+      const positions next = markup ? copy_to_equals(p, used, out)
+                                    : escape_to_equals(p, used, out);
+      p = next.in;
+      out = next.out;
+      if (p[-1] != '=') break;
       // A key ends at this '=' if "color" stands before it, and for every
       // key but the first, a quote after it.
-      const std::size_t equals = pos - 1;
-      if (equals >= search_from + 5 &&
-          std::memcmp(data + equals - 5, key.data(), 5) == 0 &&
-          (first || (pos < size && data[pos] == '"'))) {
-        mode_ = mode::at_value;
-        value_at_ = equals - 5 + kValueOffset - pos;
+      const char* const equals = p - 1;
+      if (equals - search_from >= 5 &&
+          std::memcmp(equals - 5, key.data(), 5) == 0 &&
+          (first || (p < end && *p == '"'))) {
+        state = mode::at_value;
+        value_at = static_cast<std::uint64_t>(equals - 5 + kValueOffset - p);
         break;
       }
     }
-    if (mode_ != mode::at_value) return stop;
+    if (state != mode::at_value) break;
   }
+  mode_ = state;
+  value_at_ = value_at;
+  out_ref = out;
+  return static_cast<std::size_t>(used - data);
 }
 
 char* text_converter::feed(std::string_view piece, char* out) {
