@@ -101,12 +101,6 @@ OutputBuffer::OutputBuffer(ByteSink& sink)
       capacity_(kFlushAt + 4 * LineReader::kMaxLine + 4096),
       buf_(new char[capacity_]) {}
 
-void OutputBuffer::append(std::string_view bytes) {
-  char* const at = room(bytes.size());
-  std::memcpy(at, bytes.data(), bytes.size());
-  commit(at + bytes.size());
-}
-
 void OutputBuffer::make_room(std::size_t n) {
   flush();
   if (n > capacity_) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -153,7 +154,11 @@ class OutputBuffer {
   void commit(const char* end) {
     size_ = static_cast<std::size_t>(end - buf_.get());
   }
-  void append(std::string_view bytes);
+  void append(std::string_view bytes) {
+    char* const at = room(bytes.size());
+    std::memcpy(at, bytes.data(), bytes.size());
+    commit(at + bytes.size());
+  }
   // Writes the buffer out once it is large enough; returns ok().
   bool maybe_flush() { return size_ < kFlushAt ? ok_ : flush(); }
   // Writes the buffer out; returns false if this or any earlier write failed.

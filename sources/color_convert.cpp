@@ -164,8 +164,15 @@ positions escape_to_equals(const char* p, const char* end, char* out) {
     // Stop after the first '=', if there is one.
     const unsigned count = equals == 0 ? 16 : __builtin_ctz(equals) + 1;
     if (count < 16) stops &= (1U << count) - 1;
-    alignas(16) char block[32];
-    _mm_store_si128(reinterpret_cast<__m128i*>(block), v);
+    // Gaps are read from the input while sixteen bytes past any stop are
+    // still in it; only near its end from a copy, which is slower to read
+    // back at an offset than memory that was not just written.
+    alignas(16) char copy[32] = {};
+    const char* block = p;
+    if (end - p < 32) {
+      _mm_store_si128(reinterpret_cast<__m128i*>(copy), v);
+      block = copy;
+    }
     unsigned from = 0;
     for (; stops != 0; stops &= stops - 1) {
       const unsigned stop = static_cast<unsigned>(__builtin_ctz(stops));
@@ -300,7 +307,8 @@ char* text_converter::feed(std::string_view piece, char* out) {
 }
 
 char* text_converter::finish(char* out) {
-  run(held_.data(), held_size_, true, out);
+  // With nothing held back there is nothing left to decide or write.
+  if (held_size_ > 0) run(held_.data(), held_size_, true, out);
   held_size_ = 0;
   mode_ = mode::first_search;
   value_at_ = 0;

@@ -1,7 +1,5 @@
 #include "tag_search.hpp"
 
-#include <cstring>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -11,6 +9,16 @@
 namespace zorbu {
 
 namespace {
+
+// Returns true if text begins with prefix. Names are a few bytes long, and a
+// plain loop beats a call to memcmp for them.
+bool begins_with(const char* text, std::size_t size, std::string_view prefix) {
+  if (size < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (text[i] != prefix[i]) return false;
+  }
+  return true;
+}
 
 // Offset of the first c in str at or after from, or npos.
 std::size_t find_byte(std::string_view str, std::size_t from, char c) {
@@ -29,8 +37,7 @@ bool may_hold_tag(std::string_view str, std::string_view name) {
   const char* p = str.data();
   const char* const end = str.data() + str.size();
   const auto rest_matches = [&](const char* lt) {
-    return static_cast<std::size_t>(end - lt) > name.size() &&
-           std::memcmp(lt + 1, name.data(), name.size()) == 0;
+    return begins_with(lt + 1, static_cast<std::size_t>(end - lt - 1), name);
   };
 #if defined(__SSE2__)
   // Look for '<' followed by the name's first byte, sixteen places at once;
@@ -88,7 +95,7 @@ std::optional<std::size_t> search_tag(std::string_view str,
     }
     // Only a space ends a name: a tab is part of it. A tag whose first bytes
     // already differ is passed over without working out its name.
-    if (any || (inside[0] == name[0] && inside.starts_with(name) &&
+    if (any || (begins_with(inside.data(), inside.size(), name) &&
                 (inside.size() == name.size() || inside[name.size()] == ' '))) {
       tag.name = inside.substr(0, inside.find(' '));
       tag.text = str.substr(lt, gt - lt + 1);
