@@ -151,11 +151,33 @@ void BM_FilterRt(benchmark::State& state) {
   label(state, file.size());
 }
 
+// A body of one-byte lines, at several sizes: the fitted complexity should
+// come out linear, never quadratic.
+void BM_FilterRtOneByteLines(benchmark::State& state) {
+  std::string file = "<window>\n";
+  for (std::int64_t i = 0; i < state.range(0); ++i)
+    file += i % 2 == 0 ? "a\n" : "<time/>\n";
+  file += "</window>\n";
+  zorbu::StringSink sink;
+  for (auto _ : state) {
+    sink.data.clear();
+    zorbu::MemorySource source(file);
+    benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
+  }
+  state.SetComplexityN(state.range(0));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * file.size()));
+}
+
 BENCHMARK(BM_CountLines)->Arg(0)->Arg(1);
 BENCHMARK(BM_SearchTag)->Arg(0)->Arg(1);
 BENCHMARK(BM_ConvertText)->Arg(0)->Arg(1);
 BENCHMARK(BM_ConvertMarkup)->Arg(0)->Arg(1);
 BENCHMARK(BM_FilterRt)->Arg(0)->Arg(1);
+BENCHMARK(BM_FilterRtOneByteLines)
+    ->RangeMultiplier(4)
+    ->Range(1 << 14, 1 << 20)
+    ->Complexity();
 
 }  // namespace
 

@@ -46,8 +46,8 @@ LineReader::LineReader(ByteSource& source, std::size_t block)
     // Room for one block behind an unfinished line carried from the last one.
     : source_(source),
       capacity_(std::max<std::size_t>(block, 1) + kMaxLine),
-      buffers_{std::make_unique<char[]>(capacity_),
-               std::make_unique<char[]>(capacity_)},
+      buffers_{std::make_unique_for_overwrite<char[]>(capacity_),
+               std::make_unique_for_overwrite<char[]>(capacity_)},
       data_(buffers_[0].get()) {}
 
 std::optional<std::string_view> LineReader::next_slow() {
@@ -94,18 +94,19 @@ bool LineReader::rewind() {
   return source_.rewind();
 }
 
-OutputBuffer::OutputBuffer(ByteSink& sink)
+OutputBuffer::OutputBuffer(ByteSink& sink, std::size_t flush_at)
     // Past the flush mark there is room for a line that triples when its
     // brackets are escaped, so a line never waits for a flush.
     : sink_(sink),
-      capacity_(kFlushAt + 4 * LineReader::kMaxLine + 4096),
-      buf_(new char[capacity_]) {}
+      flush_at_(flush_at),
+      capacity_(flush_at + 4 * LineReader::kMaxLine + 4096),
+      buf_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
 void OutputBuffer::make_room(std::size_t n) {
   flush();
   if (n > capacity_) {
     capacity_ = n;
-    buf_.reset(new char[capacity_]);
+    buf_ = std::make_unique_for_overwrite<char[]>(capacity_);
   }
 }
 
@@ -117,7 +118,7 @@ bool OutputBuffer::flush() {
 
 bool copy_all(ByteSource& source, ByteSink& sink) {
   const std::size_t size = LineReader::kDefaultBlock;
-  const std::unique_ptr<char[]> buf(new char[size]);
+  const auto buf = std::make_unique_for_overwrite<char[]>(size);
   for (;;) {
     const auto n = source.read({buf.get(), size});
     if (!n) return false;

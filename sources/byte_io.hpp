@@ -141,9 +141,9 @@ class LineReader {
 // (and may check it earlier to stop work that can no longer be written).
 class OutputBuffer {
  public:
-  static constexpr std::size_t kFlushAt = std::size_t{256} << 10;
+  static constexpr std::size_t kDefaultFlushAt = std::size_t{256} << 10;
 
-  explicit OutputBuffer(ByteSink& sink);
+  explicit OutputBuffer(ByteSink& sink, std::size_t flush_at = kDefaultFlushAt);
 
   // Returns room for n bytes at the end of the buffer, flushing first when
   // it is short; pass the end of what was written there to commit().
@@ -160,7 +160,7 @@ class OutputBuffer {
     commit(at + bytes.size());
   }
   // Writes the buffer out once it is large enough; returns ok().
-  bool maybe_flush() { return size_ < kFlushAt ? ok_ : flush(); }
+  bool maybe_flush() { return size_ < flush_at_ ? ok_ : flush(); }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
   bool ok() const { return ok_; }
@@ -169,6 +169,7 @@ class OutputBuffer {
   void make_room(std::size_t n);
 
   ByteSink& sink_;
+  std::size_t flush_at_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buf_;
   std::size_t size_ = 0;

@@ -162,7 +162,8 @@ positions escape_to_equals(const char* p, const char* end, char* out) {
     const auto equals =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq)));
     // Stop after the first '=', if there is one.
-    const unsigned count = equals == 0 ? 16 : __builtin_ctz(equals) + 1;
+    const unsigned count =
+        equals == 0 ? 16U : static_cast<unsigned>(__builtin_ctz(equals)) + 1U;
     if (count < 16) stops &= (1U << count) - 1;
     // Gaps are read from the input while sixteen bytes past any stop are
     // still in it; only near its end from a copy, which is slower to read
@@ -301,8 +302,9 @@ char* text_converter::feed(std::string_view piece, char* out) {
   }
   const std::size_t used = run(piece.data(), piece.size(), false, out);
   held_size_ = piece.size() - used;
-  if (held_size_ > 0)
+  if (held_size_ > 0) {
     std::memcpy(held_.data(), piece.data() + used, held_size_);
+  }
   return out;
 }
 

@@ -137,13 +137,13 @@ outcome rewrite_rt(LineReader& in, std::int64_t body_count, OutputBuffer& out) {
   return in.failed() ? outcome::unreadable : outcome::rewritten;
 }
 
-outcome filter_rt(ByteSource& in, ByteSink& out) {
-  LineReader lines(in);
+outcome filter_rt(ByteSource& in, ByteSink& out, std::size_t buffer) {
+  LineReader lines(in, buffer);
   const auto body_count = check_rt(lines);
   if (!body_count) return outcome::unreadable;
   if (*body_count == 0) return outcome::invalid;
-  OutputBuffer buffer(out);
-  return rewrite_rt(lines, *body_count, buffer);
+  OutputBuffer buffered(out, buffer);
+  return rewrite_rt(lines, *body_count, buffered);
 }
 
 }  // namespace zorbu
@@ -208,7 +208,8 @@ void widen_output_pipe() {
 }
 
 int fail(const char* message) {
-  std::fputs(message, stderr);
+  // If standard error cannot be written either, the status still tells.
+  (void)std::fputs(message, stderr);
   return -1;
 }
 

@@ -27,6 +27,8 @@ std::optional<std::int64_t> check_rt(LineReader& in);
 outcome rewrite_rt(LineReader& in, std::int64_t body_count, OutputBuffer& out);
 
 // Checks, then rewrites; writes nothing unless the input is an rt file.
-outcome filter_rt(ByteSource& in, ByteSink& out);
+// Reads and writes in blocks of about `buffer` bytes.
+outcome filter_rt(ByteSource& in, ByteSink& out,
+                  std::size_t buffer = LineReader::kDefaultBlock);
 
 }  // namespace zorbu

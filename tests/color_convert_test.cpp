@@ -6,42 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "reference.hpp"
+
 namespace zorbu {
 namespace {
 
 using namespace std::string_literals;
-
-// An independent, byte-at-a-time rendering of the conversion rules, to hold
-// the streaming converter to.
-std::string reference_convert(const std::string& src, bool is_markup) {
-  std::string dst;
-  std::size_t value = std::string::npos;
-  if (const auto at = src.find("color="); at != std::string::npos)
-    value = at + 7;
-  for (std::size_t r = 0; r < src.size(); ++r) {
-    if (r == value) {
-      for (std::size_t i = 0; i < color_names.size(); ++i) {
-        if (src.compare(value, color_names[i].size(), color_names[i]) == 0) {
-          dst += color_codes[i];
-          dst += '"';
-          r += color_names[i].size();
-          break;
-        }
-      }
-      const auto next = src.find("color=\"", value);
-      value = next == std::string::npos ? next : next + 7;
-      if (r == src.size()) break;
-    }
-    if (!is_markup && src[r] == '<') {
-      dst += "{{{";
-    } else if (!is_markup && src[r] == '>') {
-      dst += "}}}";
-    } else {
-      dst += src[r];
-    }
-  }
-  return dst;
-}
 
 // Feeds piece and appends what the converter writes, in room of exactly the
 // promised size, so that the sanitizers catch any write past it.
@@ -141,7 +111,7 @@ TEST(ColorConvert, AgreesWithTheByteAtATimeRules) {
     const std::string src = random_text(rng);
     for (bool is_markup : {false, true}) {
       ASSERT_EQ(convert_htmltext(src, is_markup),
-                reference_convert(src, is_markup))
+                reference::convert(src, is_markup))
           << "source: " << src << " markup: " << is_markup;
     }
   }

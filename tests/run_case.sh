@@ -2,12 +2,13 @@
 # Runs zorbu on CASE.rt and compares its stdout, stderr and exit status with
 # CASE.out, CASE.err and CASE.status, byte for byte.
 # Usage: run_case.sh ZORBU CASE
+# ZORBU_WRAPPER, if set, is put before the command (a valgrind call, say).
 bin=$1
 case=$2
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 
-"$bin" "$case.rt" >"$tmp/out" 2>"$tmp/err"
+${ZORBU_WRAPPER:-} "$bin" "$case.rt" >"$tmp/out" 2>"$tmp/err"
 echo $? >"$tmp/status"
 
 failed=0

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "reference.hpp"
+
 namespace zorbu {
 namespace {
 
@@ -116,25 +118,6 @@ TEST(TagSearch, NothingToFind) {
   }
 }
 
-// The rules written out the slow obvious way, to hold the fast search to.
-std::optional<std::size_t> reference_search(std::string_view str,
-                                            std::string_view name,
-                                            std::string& found) {
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t lt = str.find('<', from);
-    if (lt == std::string_view::npos) return std::nullopt;
-    const std::size_t gt = str.find('>', lt);
-    if (gt == std::string_view::npos) return std::nullopt;
-    std::string inside(str.substr(lt + 1, gt - lt - 1));
-    if (str[gt - 1] == '/') inside.pop_back();
-    found = inside.substr(0, inside.find(' '));
-    if (found.empty()) return std::nullopt;
-    if (name == "*" || found == name) return gt + 1;
-    from = gt;
-  }
-}
-
 TEST(TagSearch, AgreesWithTheRulesOnRandomLines) {
   std::mt19937 rng(6);
   const std::vector<std::string> parts = {
@@ -151,7 +134,7 @@ TEST(TagSearch, AgreesWithTheRulesOnRandomLines) {
     for (std::string_view name : {"time", "*", "b"}) {
       tag_info tag;
       std::string want_name;
-      const auto want = reference_search(line, name, want_name);
+      const auto want = reference::search(line, name, want_name);
       const auto got = search_tag(line, name, tag);
       ASSERT_EQ(got, want) << line << " / " << name;
       if (got) {

@@ -21,10 +21,11 @@ struct Result {
   std::string out;
 };
 
-Result filter(const std::string& file, std::size_t chunk = SIZE_MAX) {
+Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
+              std::size_t buffer = LineReader::kDefaultBlock) {
   MemorySource source(file, chunk);
   StringSink sink;
-  const outcome result = filter_rt(source, sink);
+  const outcome result = filter_rt(source, sink, buffer);
   return {result, sink.data};
 }
 
@@ -104,7 +105,7 @@ TEST(FilterRt, SegmentsSpanLinesAndBlocks) {
   }
 }
 
-TEST(FilterRt, OutputDoesNotDependOnReadSizes) {
+TEST(FilterRt, OutputDoesNotDependOnReadOrBufferSizes) {
   std::mt19937 rng(4);
   const std::vector<std::string> parts = {"<time begin=\"1\"/>",
                                           "<time>",
@@ -123,9 +124,11 @@ TEST(FilterRt, OutputDoesNotDependOnReadSizes) {
     file += "\n</font>\n</window>\n";
     const auto whole = filter(file);
     for (std::size_t chunk : {1, 5, 300}) {
-      const auto r = filter(file, chunk);
-      ASSERT_EQ(r.result, whole.result);
-      ASSERT_EQ(r.out, whole.out);
+      for (std::size_t buffer : {1, 64, 1500}) {
+        const auto r = filter(file, chunk, buffer);
+        ASSERT_EQ(r.result, whole.result);
+        ASSERT_EQ(r.out, whole.out);
+      }
     }
   }
 }
