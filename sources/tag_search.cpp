@@ -95,13 +95,15 @@ std::optional<std::size_t> search_tag(std::string_view str,
     }
     // Only a space ends a name: a tab is part of it. A tag whose first bytes
     // already differ is passed over without working out its name.
-    if (any || (begins_with(inside.data(), inside.size(), name) &&
-                (inside.size() == name.size() || inside[name.size()] == ' '))) {
-      tag.name = inside.substr(0, inside.find(' '));
-      tag.text = str.substr(lt, gt - lt + 1);
-      tag.start = lt;
-      tag.end = gt;
-      return gt + 1;
+    if (any || begins_with(inside.data(), inside.size(), name)) {
+      const std::string_view found = inside.substr(0, inside.find(' '));
+      if (any || found == name) {
+        tag.name = found;
+        tag.text = str.substr(lt, gt - lt + 1);
+        tag.start = lt;
+        tag.end = gt;
+        return gt + 1;
+      }
     }
     from = gt;
   }

@@ -51,7 +51,11 @@ TEST(TagSearch, NamesEndAtASpaceAndLoseASelfClosingSlash) {
     EXPECT_EQ(tag.name, name) << line;
     EXPECT_EQ(tag.text, line);
   }
-  // Names compare exactly.
+  // Names compare exactly, and no name holds a space, even when the bytes
+  // inside the brackets are exactly the wanted name (found by fuzzing).
+  EXPECT_FALSE(search_tag("<b >", "b ", tag));
+  EXPECT_FALSE(search_tag("<time<\xff<b<b\xff<b<<><b >", "b ", tag));
+  EXPECT_FALSE(search_tag("<a b>", "a b", tag));
   EXPECT_FALSE(search_tag("<TIME/>", "time", tag));
   EXPECT_FALSE(search_tag("<time\tbegin=\"0\"/>", "time", tag));
   EXPECT_FALSE(search_tag("<times/>", "time", tag));
