@@ -3,20 +3,14 @@
 // fuzzer's choosing must give the same bytes. The first byte picks the mode,
 // the next ones the piece sizes; the rest is the text.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "check.hpp"
 #include "color_convert.hpp"
 #include "reference.hpp"
 
-namespace {
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using zorbu::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

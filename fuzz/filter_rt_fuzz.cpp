@@ -5,18 +5,16 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "byte_io.hpp"
+#include "check.hpp"
 #include "zorbu.hpp"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zorbu::fuzz::check;
 
 struct result {
   zorbu::outcome outcome;

@@ -2,20 +2,14 @@
 // rest is the line. Checks what a result promises, and that it agrees with
 // the plain rendering of the rules.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "check.hpp"
 #include "reference.hpp"
 #include "tag_search.hpp"
 
-namespace {
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
+using zorbu::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
