@@ -1,6 +1,7 @@
 #include "color_convert.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 
@@ -26,7 +27,7 @@ constexpr std::size_t kLongestName =
                      })
         ->size();
 
-// Each name as the first bytes of a little-endian 64-bit word, with a mask
+// Each name as the first bytes of a 64-bit word in memory order, with a mask
 // of the bytes it fills, so that a value that has eight bytes behind it is
 // matched against a name with one load and one compare.
 struct packed_name {
@@ -37,12 +38,14 @@ struct packed_name {
 constexpr std::array<packed_name, color_names.size()> pack_names() {
   std::array<packed_name, color_names.size()> packed{};
   for (std::size_t i = 0; i < color_names.size(); ++i) {
+    std::array<unsigned char, 8> bytes{};
+    std::array<unsigned char, 8> filled{};
     for (std::size_t b = 0; b < color_names[i].size(); ++b) {
-      packed[i].bits |=
-          std::uint64_t{static_cast<unsigned char>(color_names[i][b])}
-          << (8 * b);
-      packed[i].mask |= std::uint64_t{0xff} << (8 * b);
+      bytes[b] = static_cast<unsigned char>(color_names[i][b]);
+      filled[b] = 0xff;
     }
+    packed[i] = {std::bit_cast<std::uint64_t>(bytes),
+                 std::bit_cast<std::uint64_t>(filled)};
   }
   return packed;
 }
@@ -89,7 +92,8 @@ std::optional<std::size_t> match_name(std::string_view value) {
 // later bytes complete; usually none, since lines end in a newline.
 std::size_t key_start_at_end(const char* data, std::size_t size,
                              std::string_view key) {
-  // Every key ends its first five bytes in one of these; a newline does not.
+  // A tail that begins a key ends in one of the key's first six bytes; the
+  // newline that ends most pieces is none of them.
   if (size == 0 || std::string_view("color=").find(data[size - 1]) ==
                        std::string_view::npos) {
     return 0;
@@ -108,14 +112,22 @@ char* put(char* out, std::string_view bytes) {
   return out + bytes.size();
 }
 
-// What text mode writes for each byte, as up to three bytes in the low end
-// of a word and their count in the top byte. Writing a whole word and then
-// advancing by the count expands a run of bytes with no branch per byte.
-constexpr std::array<std::uint32_t, 256> make_escapes() {
-  std::array<std::uint32_t, 256> escapes{};
-  for (std::uint32_t c = 0; c < 256; ++c) escapes[c] = c | 1U << 24;
-  escapes['<'] = 0x7b7b7bU | 3U << 24;  // "{{{"
-  escapes['>'] = 0x7d7d7dU | 3U << 24;  // "}}}"
+// What text mode writes for each byte: up to three bytes and their count,
+// four bytes in all. Copying all four and then advancing by the count
+// expands a run of bytes with no branch per byte.
+struct escape {
+  char bytes[3];
+  std::uint8_t size;
+};
+static_assert(sizeof(escape) == 4);
+
+constexpr std::array<escape, 256> make_escapes() {
+  std::array<escape, 256> escapes{};
+  for (std::size_t c = 0; c < escapes.size(); ++c) {
+    escapes[c] = {{static_cast<char>(c), 0, 0}, 1};
+  }
+  escapes['<'] = {{'{', '{', '{'}, 3};
+  escapes['>'] = {{'}', '}', '}'}, 3};
   return escapes;
 }
 
@@ -124,9 +136,9 @@ constexpr auto kEscapes = make_escapes();
 // Writes c as text mode wants it; may write up to three bytes past the
 // returned end.
 char* put_escaped(char* out, char c) {
-  const std::uint32_t e = kEscapes[static_cast<unsigned char>(c)];
+  const escape& e = kEscapes[static_cast<unsigned char>(c)];
   std::memcpy(out, &e, sizeof e);
-  return out + (e >> 24);
+  return out + e.size;
 }
 
 // Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
@@ -135,8 +147,8 @@ char* put_escaped(char* out, char c) {
 //
 // Text is mostly free of these bytes, so sixteen at a time are tested, and a
 // block without any is copied straight through. In a block with some, only
-// the stops are visited: the bytes between them are moved sixteen at a time
-// from a copy of the block, so the work grows with the stops, not the bytes.
+// the stops are visited: the bytes between them are moved sixteen at a time,
+// so the work grows with the stops, not the bytes.
 // Masking the two low bits turns '<', '=', '>' and '?' (0x3c to 0x3f) into
 // 0x3c, so one compare finds them all; a '?' is written as itself.
 struct positions {
