@@ -200,11 +200,15 @@ int make_rereadable(int fd) {
   return ok ? copy : -1;
 }
 
-// A larger pipe means fewer, larger hand-overs to the reader; where that is
-// not allowed or standard output is no pipe, nothing changes.
+// A larger pipe means fewer, larger hand-overs to the reader. A pipe that is
+// already larger is left so; where growing is not allowed or standard output
+// is no pipe, nothing changes.
 void widen_output_pipe() {
   constexpr int kPipeSize = 1 << 20;
-  ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeSize);
+  const int size = ::fcntl(STDOUT_FILENO, F_GETPIPE_SZ);
+  if (size >= 0 && size < kPipeSize) {
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeSize);
+  }
 }
 
 int fail(const char* message) {
