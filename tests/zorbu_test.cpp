@@ -136,7 +136,10 @@ TEST(FilterRt, OutputDoesNotDependOnReadOrBufferSizes) {
 // Checks one file and rewrites another, as when a file changes in between.
 Result check_then_rewrite(const std::string& checked, const std::string& read) {
   const auto count = body_count(checked);
-  EXPECT_TRUE(count && *count != 0);
+  if (!count || *count == 0) {
+    ADD_FAILURE() << "not an rt file: " << checked;
+    return {outcome::invalid, ""};
+  }
   MemorySource source(read);
   LineReader reader(source);
   StringSink sink;
