@@ -70,8 +70,10 @@ class segment_writer {
     out_.append("</time>");
     pending_ = false;
   }
-  // Converts what has been added so far; call before the reader may reuse
-  // the memory of the lines added.
+
+ private:
+  // Converts what has been added so far. add() and close() call it before
+  // the reader can reuse the memory of the lines added.
   void convert_span() {
     if (begin_ != end_) {
       convert(converter_, {begin_, static_cast<std::size_t>(end_ - begin_)},
@@ -80,7 +82,6 @@ class segment_writer {
     begin_ = end_ = nullptr;
   }
 
- private:
   // Keeps the converted span well within the output buffer's spare room.
   static constexpr std::ptrdiff_t kLongestSpan = 64 << 10;
 
