@@ -9,12 +9,13 @@
 
 #include "byte_io.hpp"
 #include "color_convert.hpp"
+#include "memory_io.hpp"
+#include "rt_filter.hpp"
 #include "tag_search.hpp"
-#include "zorbu.hpp"
 
 namespace {
 
-using zorbu::LineReader;
+using zorbu::line_reader;
 
 constexpr std::size_t kTextSize = std::size_t{8} << 20;
 
@@ -83,8 +84,8 @@ const std::string& text_for(int kind) {
 
 std::vector<std::string_view> lines_of(const std::string& text) {
   std::vector<std::string_view> lines;
-  zorbu::MemorySource source(text);
-  LineReader reader(source);
+  zorbu::memory_source source(text);
+  line_reader reader(source);
   while (auto line = reader.next()) lines.push_back(*line);
   return lines;
 }
@@ -98,8 +99,8 @@ void label(benchmark::State& state, std::size_t bytes) {
 void BM_CountLines(benchmark::State& state) {
   const std::string& text = text_for(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    zorbu::MemorySource source(text);
-    LineReader reader(source);
+    zorbu::memory_source source(text);
+    line_reader reader(source);
     std::int64_t lines = 0;
     while (reader.next()) ++lines;
     benchmark::DoNotOptimize(lines);
@@ -122,7 +123,7 @@ void BM_SearchTag(benchmark::State& state) {
 void convert(benchmark::State& state, bool is_markup) {
   const std::string& text = text_for(static_cast<int>(state.range(0)));
   const auto lines = lines_of(text);
-  std::string room(zorbu::text_converter::max_output(LineReader::kMaxLine),
+  std::string room(zorbu::text_converter::max_output(line_reader::kMaxLine),
                    '\0');
   for (auto _ : state) {
     zorbu::text_converter converter(is_markup);
@@ -136,16 +137,16 @@ void convert(benchmark::State& state, bool is_markup) {
 void BM_ConvertText(benchmark::State& state) { convert(state, false); }
 void BM_ConvertMarkup(benchmark::State& state) { convert(state, true); }
 
-// The whole filter on an in-memory file, both passes included.
+// The whole filter on an in-memory file.
 void BM_FilterRt(benchmark::State& state) {
   const std::string file =
       "<window bgcolor=\"black\"><font color=\"white\">\n" +
       text_for(static_cast<int>(state.range(0))) + "</font>\n</window>\n";
-  zorbu::StringSink sink;
+  zorbu::string_sink sink;
   sink.data.reserve(file.size() * 3);
   for (auto _ : state) {
     sink.data.clear();
-    zorbu::MemorySource source(file);
+    zorbu::memory_source source(file);
     benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
   }
   label(state, file.size());
@@ -158,10 +159,10 @@ void BM_FilterRtOneByteLines(benchmark::State& state) {
   for (std::int64_t i = 0; i < state.range(0); ++i)
     file += i % 2 == 0 ? "a\n" : "<time/>\n";
   file += "</window>\n";
-  zorbu::StringSink sink;
+  zorbu::string_sink sink;
   for (auto _ : state) {
     sink.data.clear();
-    zorbu::MemorySource source(file);
+    zorbu::memory_source source(file);
     benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
   }
   state.SetComplexityN(state.range(0));

@@ -1,5 +1,4 @@
-// Byte sources and sinks, the line cutter shared by every pass over the
-// input, and the output buffer.
+// Byte sources and sinks, the line cutter, and the output buffer.
 #pragma once
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "find_byte.hpp"
@@ -17,95 +15,80 @@
 namespace zorbu {
 
 // Where input bytes come from: a file descriptor, or memory in tests.
-class ByteSource {
+class byte_source {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~byte_source() = default;
   // Fills a prefix of buf; returns its length, 0 at end of input, or
   // std::nullopt when the read failed.
   virtual std::optional<std::size_t> read(std::span<char> buf) = 0;
-  // Goes back to the first byte; returns false when that is not possible.
-  virtual bool rewind() = 0;
 };
 
 // Where output bytes go.
-class ByteSink {
+class byte_sink {
  public:
-  virtual ~ByteSink() = default;
+  virtual ~byte_sink() = default;
   // Writes all of bytes; returns false when any of them could not be written.
   virtual bool write(std::string_view bytes) = 0;
 };
 
 // Reads an open descriptor it does not own.
-class FdSource final : public ByteSource {
+class fd_source final : public byte_source {
  public:
-  explicit FdSource(int fd) : fd_(fd) {}
+  explicit fd_source(int fd) : fd_(fd) {}
   std::optional<std::size_t> read(std::span<char> buf) override;
-  bool rewind() override;
 
  private:
   int fd_;
 };
 
 // Writes to an open descriptor it does not own.
-class FdSink final : public ByteSink {
+class fd_sink final : public byte_sink {
  public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  explicit fd_sink(int fd) : fd_(fd) {}
   bool write(std::string_view bytes) override;
 
  private:
   int fd_;
 };
 
-// Serves a byte range it does not own; reads at most `chunk` bytes at a time
-// so that tests can exercise every refill boundary.
-class MemorySource final : public ByteSource {
- public:
-  explicit MemorySource(std::string_view data, std::size_t chunk = SIZE_MAX)
-      : data_(data), chunk_(chunk) {}
-  std::optional<std::size_t> read(std::span<char> buf) override;
-  bool rewind() override;
-
- private:
-  std::string_view data_;
-  std::size_t chunk_;
-  std::size_t pos_ = 0;
-};
-
-// Appends everything to a string.
-class StringSink final : public ByteSink {
- public:
-  bool write(std::string_view bytes) override {
-    data.append(bytes);
-    return true;
-  }
-  std::string data;
-};
-
 // Cuts input into lines the way a bounded line read does: a line ends after a
-// newline, after kMaxLine bytes, or at end of input. Every pass over the input
-// uses this one cutter, so that counting and rewriting always agree.
-//
-// Reads alternate between two buffers. A line that directly follows the one
-// before it in memory came from the same read, so a caller may keep a run of
-// such lines as one span: the span stays valid until the call to next() after
-// the first line that does not follow on.
-class LineReader {
+// newline, after kMaxLine bytes, or at end of input. The input is read once,
+// front to back, into one buffer; an unfinished line moves to the buffer's
+// front before the next read. So a line handed out stays valid only until
+// the next read, and every line handed out since the last read lies in the
+// buffer in input order: generation() tells the two cases apart.
+class line_reader {
  public:
   static constexpr std::size_t kMaxLine = 1023;
   static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
 
-  explicit LineReader(ByteSource& source, std::size_t block = kDefaultBlock);
+  // The storage a reader with reads of `block` bytes needs.
+  static constexpr std::size_t storage_for(std::size_t block) {
+    return std::max<std::size_t>(block, 1) + kMaxLine;
+  }
 
-  // Returns the next line; std::nullopt at end of input or after a failed
-  // read (then failed() is true).
+  // Reads into storage, which must hold storage_for(1) bytes at least.
+  line_reader(byte_source& source, std::span<char> storage);
+  // Reads into storage of its own, in reads of about `block` bytes.
+  explicit line_reader(byte_source& source, std::size_t block = kDefaultBlock);
+
+  // Returns the next line if it is already in memory; std::nullopt when
+  // getting it needs a read, and at end of input.
+  std::optional<std::string_view> next_buffered() {
+    if (const std::size_t len = cut()) return take(len);
+    return std::nullopt;
+  }
+  // Returns the next line, reading as needed; std::nullopt at end of input or
+  // after a failed read (then failed() is true).
   std::optional<std::string_view> next() {
     if (const std::size_t len = cut()) return take(len);
     return next_slow();
   }
   // Returns true once a read has failed.
   bool failed() const { return failed_; }
-  // Starts again at the first byte; returns false when the source cannot.
-  bool rewind();
+  // Returns the number of reads so far: lines handed out while it stays the
+  // same are still valid and follow one another in memory.
+  std::uint64_t generation() const { return generation_; }
 
  private:
   // The length of the line at pos_ when the buffer holds all of it, else 0.
@@ -115,7 +98,8 @@ class LineReader {
     const char* const limit = line + std::min(avail, kMaxLine);
     const char* const newline = find_byte(line, limit, '\n');
     if (newline != limit) return static_cast<std::size_t>(newline - line) + 1;
-    return avail >= kMaxLine ? kMaxLine : 0;
+    if (avail >= kMaxLine) return kMaxLine;
+    return eof_ ? avail : 0;
   }
   std::string_view take(std::size_t len) {
     const char* const line = data_ + pos_;
@@ -125,59 +109,65 @@ class LineReader {
   std::optional<std::string_view> next_slow();
   void fill();
 
-  ByteSource& source_;
-  std::size_t capacity_;
-  std::unique_ptr<char[]> buffers_[2];
-  int current_ = 0;
+  byte_source& source_;
+  std::unique_ptr<char[]> owned_;
   char* data_;
+  std::size_t capacity_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+  std::uint64_t generation_ = 0;
   bool eof_ = false;
   bool failed_ = false;
 };
 
-// Collects output in one large buffer and hands it to a sink in big writes.
-// After a failed write it drops everything, so callers check ok() at the end
-// (and may check it earlier to stop work that can no longer be written).
-class OutputBuffer {
+// Collects output in one buffer and hands it to a sink in big writes. After
+// a failed write it drops everything, and every later flush fails too.
+class output_buffer {
  public:
   static constexpr std::size_t kDefaultFlushAt = std::size_t{256} << 10;
 
-  explicit OutputBuffer(ByteSink& sink, std::size_t flush_at = kDefaultFlushAt);
+  // The storage a buffer that flushes at `flush_at` bytes and must take
+  // requests for `largest_room` bytes at once needs.
+  static constexpr std::size_t storage_for(std::size_t flush_at,
+                                           std::size_t largest_room) {
+    return flush_at + largest_room;
+  }
+
+  // Buffers into storage; room() may then be asked for at most
+  // storage.size() - flush_at bytes at once.
+  output_buffer(byte_sink& sink, std::span<char> storage, std::size_t flush_at);
+  // Buffers into storage of its own, taking room() requests of up to
+  // `largest_room` bytes.
+  explicit output_buffer(byte_sink& sink,
+                         std::size_t flush_at = kDefaultFlushAt,
+                         std::size_t largest_room = 64 << 10);
 
   // Returns room for n bytes at the end of the buffer, flushing first when
   // it is short; pass the end of what was written there to commit().
   char* room(std::size_t n) {
-    if (n > capacity_ - size_) make_room(n);
-    return buf_.get() + size_;
+    if (n > capacity_ - size_) flush();
+    return buf_ + size_;
   }
-  void commit(const char* end) {
-    size_ = static_cast<std::size_t>(end - buf_.get());
-  }
+  void commit(const char* end) { size_ = static_cast<std::size_t>(end - buf_); }
   void append(std::string_view bytes) {
     char* const at = room(bytes.size());
     std::memcpy(at, bytes.data(), bytes.size());
     commit(at + bytes.size());
   }
-  // Writes the buffer out once it is large enough; returns ok().
+  // Writes the buffer out once it holds flush_at bytes; returns ok().
   bool maybe_flush() { return size_ < flush_at_ ? ok_ : flush(); }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
   bool ok() const { return ok_; }
 
  private:
-  void make_room(std::size_t n);
-
-  ByteSink& sink_;
-  std::size_t flush_at_;
+  byte_sink& sink_;
+  std::unique_ptr<char[]> owned_;
+  char* buf_;
   std::size_t capacity_;
-  std::unique_ptr<char[]> buf_;
+  std::size_t flush_at_;
   std::size_t size_ = 0;
   bool ok_ = true;
 };
-
-// Copies everything from source into sink until end of input; returns false
-// when a read or a write failed.
-bool copy_all(ByteSource& source, ByteSink& sink);
 
 }  // namespace zorbu

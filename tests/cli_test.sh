@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end checks that need more than a file name: missing arguments,
-# devices, pipes, failed writes and closed descriptors.
-# Usage: cli_test.sh ZORBU CASES_DIR
+# devices, pipes, streaming, failed reads and writes, limits and closed
+# descriptors.
+# Usage: cli_test.sh ZORBU CASES_DIR FAULT_SHIM
 set -u
 bin=$1
 cases=$2
+shim=$3
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 passed=0
@@ -14,6 +16,8 @@ usage_msg='usage: zorbu filename'
 invalid_msg='error: invalid rt file'
 write_msg='error: cannot write output'
 read_msg='error: cannot read input'
+same_msg='error: input file is output file'
+memory_msg='error: out of memory'
 
 # check NAME EXPECTED_STATUS EXPECTED_STDOUT_FILE EXPECTED_STDERR -- COMMAND...
 # Runs COMMAND through bash with stdout and stderr captured.
@@ -73,8 +77,8 @@ PY
 check big-file-exit-status 0 "$tmp/big.out" "" -- "$z $tmp/big.rt"
 check big-pipe-same-as-file 0 "$tmp/big.out" "" -- "cat $tmp/big.rt | $z /dev/stdin"
 
-# With no usable place for the temporary copy, a pipe cannot be read twice.
-check pipe-without-temporary 255 "$tmp/empty" "$read_msg" -- \
+# Nothing is copied aside: a pipe needs no temporary directory.
+check pipe-without-temporary 0 "$golden.out" "" -- \
   "cat $golden.rt | TMPDIR=$tmp/no-such-dir $z /dev/stdin"
 
 # Failed writes are reported, never passed off as success.
@@ -85,6 +89,110 @@ check closed-stdout 255 "$tmp/empty" "$write_msg" -- "$z $tmp/writable.rt >&-"
 check closed-stdout-pipe 255 "$tmp/empty" "$write_msg" -- "cat $golden.rt | $z /dev/stdin >&-"
 check closed-stdout-input-intact 0 "$golden.rt" "" -- "cat $tmp/writable.rt"
 check closed-stdout-invalid 255 "$tmp/empty" "$invalid_msg" -- "$z /dev/null >&-"
+
+# Output appended to its own input would be read back for ever.
+cp "$golden.rt" "$tmp/self.rt"
+check output-is-input 255 "$tmp/empty" "$same_msg" -- "timeout 60 $z $tmp/self.rt >> $tmp/self.rt"
+check output-is-input-untouched 0 "$golden.rt" "" -- "cat $tmp/self.rt"
+check output-is-input-via-stdin 255 "$tmp/empty" "$same_msg" -- \
+  "timeout 60 $z /dev/stdin < $tmp/self.rt >> $tmp/self.rt"
+
+# A file-size limit is a failed write, not a silent kill by SIGXFSZ.
+check file-size-limit 255 "$tmp/empty" "$write_msg" -- \
+  "ulimit -f 1; $z $tmp/big.rt > $tmp/limited.out"
+
+# Failures that no ordinary file gives, made by a preloaded shim. Under the
+# sanitizers the shim is loaded after their runtime, which they allow here.
+faulty() {
+  echo "env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=$(printf '%q' "$shim") $*"
+}
+printf '<window>\n<time begin="1"/>one\n<time begin="2"/>two\nthree\n</window>\n' >"$tmp/five.rt"
+printf '<window>\n<time begin="1">one\n' >"$tmp/five-until-third.out"
+# Reads fail after the first 55 bytes, inside the fourth line: the first
+# body line's text stands; the second is still held back, and nothing after
+# it is made up.
+check read-fails-in-body 255 "$tmp/five-until-third.out" "$read_msg" -- \
+  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=55 "$z" "$tmp/five.rt")"
+# Before the file is known to be valid, nothing is written.
+check read-fails-before-valid 255 "$tmp/empty" "$read_msg" -- \
+  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=20 "$z" "$tmp/five.rt")"
+check read-fails-in-first-line 255 "$tmp/empty" "$invalid_msg" -- \
+  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=5 "$z" "$tmp/five.rt")"
+check write-takes-nothing 255 "$tmp/empty" "$write_msg" -- \
+  "timeout 60 $(faulty ZORBU_SHIM_WRITE_TAKES_NOTHING=1 "$z" "$tmp/five.rt")"
+
+# Too little memory for the run's buffers gives a message, not an abort.
+# Somewhere between too little to load the program (the loader's status
+# 127) and enough to run it lies a limit where only the buffers do not fit;
+# every limit tried must end in one of these three ways.
+if ldd "$bin" 2>/dev/null | grep -q 'libasan\|libtsan'; then
+  echo "skip memory-limit: sanitizers reserve more address space than any limit allows"
+else
+  memory_ok=1 saw_message=0
+  for kib in $(seq 640 64 16384); do
+    (ulimit -v "$kib"; exec "$bin" "$golden.rt") >"$tmp/out" 2>"$tmp/err"
+    status=$?
+    if [ "$status:$(cat "$tmp/err")" = "255:$memory_msg" ] && [ ! -s "$tmp/out" ]; then
+      saw_message=1
+    elif [ "$status" = 0 ] && cmp -s "$tmp/out" "$golden.out"; then
+      break
+    elif [ "$status" != 127 ]; then
+      memory_ok=0
+      echo "FAIL memory-limit $kib KiB: status $status, $(head -c 200 "$tmp/err")"
+      break
+    fi
+  done
+  if [ $memory_ok = 1 ] && [ $saw_message = 1 ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    [ $saw_message = 1 ] || echo "FAIL memory-limit: no limit gave \"$memory_msg\""
+  fi
+fi
+
+# Output keeps up with input: the writer pauses after three lines until the
+# first rewritten body line has come out of the pipe, and gives up only
+# after a minute. A zorbu that waits for the end of input makes it give up.
+# Only the order of events is checked, never how long anything took.
+early='<window>
+<time begin="1">one
+'
+rm -f "$tmp/ready" "$tmp/gave-up"
+{
+  printf '<window>\n<time begin="1"/>one\n<time begin="2"/>two\n'
+  for _ in $(seq 600); do
+    [ -e "$tmp/ready" ] && break
+    sleep 0.1
+  done
+  [ -e "$tmp/ready" ] || touch "$tmp/gave-up"
+  printf '</window>\n'
+} | "$bin" /dev/stdin | {
+  dd bs=1 count=${#early} status=none >"$tmp/early"
+  touch "$tmp/ready"
+  cat >"$tmp/late"
+}
+printf '</time><time begin="2">two\n</time></window>\n' >"$tmp/late.want"
+if [ ! -e "$tmp/gave-up" ] && [ "$(cat "$tmp/early")" = "${early%
+}" ] && cmp -s "$tmp/late" "$tmp/late.want"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAIL streaming: $([ -e "$tmp/gave-up" ] && echo 'no output before the writer gave up')"
+fi
+
+# An endless stream runs in flat memory and leaves nothing on disk.
+if [ -x /usr/bin/time ]; then
+  mkdir "$tmp/scratch"
+  kib=$({ printf '<window>\n'; yes '<time begin="1"/>a <b>b</b> color="red"'; } |
+    TMPDIR=$tmp/scratch timeout 120 /usr/bin/time -o "$tmp/rss" -f %M "$bin" /dev/stdin |
+    head -c 200000000 >/dev/null; tail -n 1 "$tmp/rss")
+  if [ -n "$kib" ] && [ "$kib" -lt 16384 ] && [ -z "$(ls -A "$tmp/scratch")" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL endless-stream: peak resident ${kib:-?} KiB, scratch: $(ls -A "$tmp/scratch")"
+  fi
+fi
 
 # Random bytes, with and without a valid first line, end in one of the two
 # statuses with one of the known messages: never a signal or a sanitizer
