@@ -11,11 +11,10 @@
 #include "color_convert.hpp"
 #include "memory_io.hpp"
 #include "rt_filter.hpp"
+#include "simd/kernels.hpp"
 #include "tag_search.hpp"
 
 namespace {
-
-using zorbu::line_reader;
 
 constexpr std::size_t kTextSize = std::size_t{8} << 20;
 
@@ -76,33 +75,54 @@ std::string dense_text() {
   return text;
 }
 
+// One time tag, then one long segment of plain lines with a few tags.
+std::string untagged_text() {
+  std::mt19937 rng(3);
+  std::string text = "<time begin=\"0\"/>\n";
+  while (text.size() < kTextSize) {
+    for (auto words = 3 + rng() % 14; words > 0; --words) {
+      text += kWords[rng() % 15];
+      text += ' ';
+    }
+    if (rng() % 5 == 0)
+      text += "<i>" + std::string(kWords[rng() % 15]) + "</i>";
+    text += '\n';
+  }
+  return text;
+}
+
+const char* const kKinds[] = {"caption", "dense", "untagged"};
+
 const std::string& text_for(int kind) {
   static const std::string caption = caption_text();
   static const std::string dense = dense_text();
-  return kind == 0 ? caption : dense;
+  static const std::string untagged = untagged_text();
+  return kind == 0 ? caption : kind == 1 ? dense : untagged;
 }
 
-std::vector<std::string_view> lines_of(const std::string& text) {
+std::vector<std::string_view> lines_of(std::string_view text) {
   std::vector<std::string_view> lines;
-  zorbu::memory_source source(text);
-  line_reader reader(source);
-  while (auto line = reader.next()) lines.push_back(*line);
+  while (!text.empty()) {
+    const std::size_t len = zorbu::line_length(text, true);
+    lines.push_back(text.substr(0, len));
+    text.remove_prefix(len);
+  }
   return lines;
 }
 
 void label(benchmark::State& state, std::size_t bytes) {
-  state.SetLabel(state.range(0) == 0 ? "caption" : "dense");
+  state.SetLabel(kKinds[state.range(0)]);
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
-void BM_CountLines(benchmark::State& state) {
+void BM_CutLines(benchmark::State& state) {
   const std::string& text = text_for(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    zorbu::memory_source source(text);
-    line_reader reader(source);
+    std::string_view rest = text;
     std::int64_t lines = 0;
-    while (reader.next()) ++lines;
+    for (; !rest.empty(); ++lines)
+      rest.remove_prefix(zorbu::line_length(rest, true));
     benchmark::DoNotOptimize(lines);
   }
   label(state, text.size());
@@ -123,8 +143,7 @@ void BM_SearchTag(benchmark::State& state) {
 void convert(benchmark::State& state, bool is_markup) {
   const std::string& text = text_for(static_cast<int>(state.range(0)));
   const auto lines = lines_of(text);
-  std::string room(zorbu::text_converter::max_output(line_reader::kMaxLine),
-                   '\0');
+  std::string room(zorbu::text_converter::max_output(zorbu::kMaxLine), '\0');
   for (auto _ : state) {
     zorbu::text_converter converter(is_markup);
     for (const auto line : lines)
@@ -137,8 +156,13 @@ void convert(benchmark::State& state, bool is_markup) {
 void BM_ConvertText(benchmark::State& state) { convert(state, false); }
 void BM_ConvertMarkup(benchmark::State& state) { convert(state, true); }
 
-// The whole filter on an in-memory file.
-void BM_FilterRt(benchmark::State& state) {
+// The whole filter on an in-memory file, on each set of scanning kernels
+// this processor runs.
+void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
+  if (!zorbu::simd::use(kernels)) {
+    state.SkipWithError("this processor cannot run these kernels");
+    return;
+  }
   const std::string file =
       "<window bgcolor=\"black\"><font color=\"white\">\n" +
       text_for(static_cast<int>(state.range(0))) + "</font>\n</window>\n";
@@ -149,7 +173,11 @@ void BM_FilterRt(benchmark::State& state) {
     zorbu::memory_source source(file);
     benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
   }
-  label(state, file.size());
+  state.SetLabel(std::string(kKinds[state.range(0)]) + " " +
+                 std::string(kernels));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * file.size()));
+  zorbu::simd::use(zorbu::simd::chosen_kernels().name);
 }
 
 // A body of one-byte lines, at several sizes: the fitted complexity should
@@ -170,11 +198,15 @@ void BM_FilterRtOneByteLines(benchmark::State& state) {
       static_cast<std::int64_t>(state.iterations() * file.size()));
 }
 
-BENCHMARK(BM_CountLines)->Arg(0)->Arg(1);
-BENCHMARK(BM_SearchTag)->Arg(0)->Arg(1);
-BENCHMARK(BM_ConvertText)->Arg(0)->Arg(1);
-BENCHMARK(BM_ConvertMarkup)->Arg(0)->Arg(1);
-BENCHMARK(BM_FilterRt)->Arg(0)->Arg(1);
+BENCHMARK(BM_CutLines)->DenseRange(0, 2);
+BENCHMARK(BM_SearchTag)->DenseRange(0, 2);
+BENCHMARK(BM_ConvertText)->DenseRange(0, 2);
+BENCHMARK(BM_ConvertMarkup)->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRt, portable, "portable")->DenseRange(0, 2);
+#if defined(__x86_64__)
+BENCHMARK_CAPTURE(BM_FilterRt, sse2, "sse2")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRt, avx2, "avx2")->DenseRange(0, 2);
+#endif
 BENCHMARK(BM_FilterRtOneByteLines)
     ->RangeMultiplier(4)
     ->Range(1 << 14, 1 << 20)

@@ -26,37 +26,37 @@ bool fd_sink::write(std::string_view bytes) {
   return true;
 }
 
-line_reader::line_reader(byte_source& source, std::span<char> storage)
-    : source_(source), data_(storage.data()), capacity_(storage.size()) {}
-
-line_reader::line_reader(byte_source& source, std::size_t block)
-    : source_(source),
-      owned_(std::make_unique_for_overwrite<char[]>(storage_for(block))),
-      data_(owned_.get()),
-      capacity_(storage_for(block)) {}
-
-std::optional<std::string_view> line_reader::next_slow() {
-  // The buffer ends inside a line.
-  for (;;) {
-    // A read error cuts the input short; report it rather than hand out the
-    // bytes before it as if they were the whole file.
-    if (failed_) return std::nullopt;
-    if (eof_) return std::nullopt;
-    fill();
-    if (const std::size_t len = cut()) return take(len);
+std::size_t last_lines_start(std::string_view region, std::size_t count) {
+  const char* const begin = region.data();
+  const char* end = begin + region.size();
+  for (; count > 0 && end != begin; --count) {
+    // The line that holds end[-1] starts a whole number of kMaxLine bytes
+    // after the start of its newline-ended stretch, or of the region, which
+    // begins a line.
+    const char* origin = begin;
+    const std::size_t before = static_cast<std::size_t>(end - 1 - begin);
+    if (const void* nl = memrchr(begin, '\n', before)) {
+      origin = static_cast<const char*>(nl) + 1;
+    }
+    const auto into = static_cast<std::size_t>(end - 1 - origin);
+    end = origin + into / kMaxLine * kMaxLine;
   }
+  return count > 0 ? 0 : static_cast<std::size_t>(end - begin);
 }
 
-void line_reader::fill() {
-  // The unfinished line moves to the front, making room for a whole block
-  // behind it: it is shorter than kMaxLine.
-  const std::size_t carried = end_ - pos_;
+block_reader::block_reader(byte_source& source, std::span<char> storage)
+    : source_(source),
+      data_(storage.data()),
+      capacity_(storage.size() - kReadSlack) {}
+
+bool block_reader::refill() {
+  if (eof_ || failed_) return false;
   if (pos_ > 0) {
+    const std::size_t carried = end_ - pos_;
     std::memmove(data_, data_ + pos_, carried);
     pos_ = 0;
     end_ = carried;
   }
-  ++generation_;
   const auto n = source_.read({data_ + end_, capacity_ - end_});
   if (!n) {
     failed_ = true;
@@ -65,6 +65,7 @@ void line_reader::fill() {
   } else {
     end_ += *n;
   }
+  return n && *n > 0;
 }
 
 output_buffer::output_buffer(byte_sink& sink, std::span<char> storage,

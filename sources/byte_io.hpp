@@ -51,71 +51,66 @@ class fd_sink final : public byte_sink {
   int fd_;
 };
 
-// Cuts input into lines the way a bounded line read does: a line ends after a
-// newline, after kMaxLine bytes, or at end of input. The input is read once,
-// front to back, into one buffer; an unfinished line moves to the buffer's
-// front before the next read. So a line handed out stays valid only until
-// the next read, and every line handed out since the last read lies in the
-// buffer in input order: generation() tells the two cases apart.
-class line_reader {
+// A line is what a bounded line read gives: it ends after a newline, after
+// kMaxLine bytes, or at end of input.
+inline constexpr std::size_t kMaxLine = 1023;
+
+// Returns the length of the line that begins `rest`, or 0 when rest does not
+// hold all of it yet; `at_end` says that no more input follows rest.
+inline std::size_t line_length(std::string_view rest, bool at_end) {
+  const char* const line = rest.data();
+  const char* const limit = line + std::min(rest.size(), kMaxLine);
+  const char* const newline = find_byte(line, limit, '\n');
+  if (newline != limit) return static_cast<std::size_t>(newline - line) + 1;
+  if (rest.size() >= kMaxLine) return kMaxLine;
+  return at_end ? rest.size() : 0;
+}
+
+// Returns the offset in `region`, which begins a line, where its last
+// `count` lines begin, an unfinished line at its end counting as one; 0 when
+// it holds no more than `count` lines.
+std::size_t last_lines_start(std::string_view region, std::size_t count);
+
+// Reads its source once, front to back, into one buffer, and lends out what
+// it holds. Bytes not yet consumed move to the buffer's front before the
+// next read, so a view of the buffer stays valid only until refill().
+class block_reader {
  public:
-  static constexpr std::size_t kMaxLine = 1023;
   static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
+  // How many unconsumed bytes a caller may leave before a refill: the first
+  // line, two closing lines and an unfinished line behind them.
+  static constexpr std::size_t kMaxCarry = 4 * kMaxLine;
+
+  // Past the last byte read there are always this many more that may be
+  // read, though they mean nothing: vector loads need not stop short.
+  static constexpr std::size_t kReadSlack = 64;
 
   // The storage a reader with reads of `block` bytes needs.
   static constexpr std::size_t storage_for(std::size_t block) {
-    return std::max<std::size_t>(block, 1) + kMaxLine;
+    return std::max<std::size_t>(block, 1) + kMaxCarry + kReadSlack;
   }
 
-  // Reads into storage, which must hold storage_for(1) bytes at least.
-  line_reader(byte_source& source, std::span<char> storage);
-  // Reads into storage of its own, in reads of about `block` bytes.
-  explicit line_reader(byte_source& source, std::size_t block = kDefaultBlock);
+  // Reads into storage of storage_for(block) bytes at least.
+  block_reader(byte_source& source, std::span<char> storage);
 
-  // Returns the next line if it is already in memory; std::nullopt when
-  // getting it needs a read, and at end of input.
-  std::optional<std::string_view> next_buffered() {
-    if (const std::size_t len = cut()) return take(len);
-    return std::nullopt;
-  }
-  // Returns the next line, reading as needed; std::nullopt at end of input or
-  // after a failed read (then failed() is true).
-  std::optional<std::string_view> next() {
-    if (const std::size_t len = cut()) return take(len);
-    return next_slow();
-  }
+  // Returns the bytes read and not yet consumed; empty when there are none.
+  std::string_view buffered() const { return {data_ + pos_, end_ - pos_}; }
+  void consume(std::size_t n) { pos_ += n; }
+  // Reads more behind what is buffered; returns false at end of input or
+  // when the read failed (then failed() is true). Leaves at most kMaxCarry
+  // bytes unconsumed before calling it.
+  bool refill();
+  // Returns true once the source has said there is no more input.
+  bool at_end() const { return eof_; }
   // Returns true once a read has failed.
   bool failed() const { return failed_; }
-  // Returns the number of reads so far: lines handed out while it stays the
-  // same are still valid and follow one another in memory.
-  std::uint64_t generation() const { return generation_; }
 
  private:
-  // The length of the line at pos_ when the buffer holds all of it, else 0.
-  std::size_t cut() const {
-    const char* const line = data_ + pos_;
-    const std::size_t avail = end_ - pos_;
-    const char* const limit = line + std::min(avail, kMaxLine);
-    const char* const newline = find_byte(line, limit, '\n');
-    if (newline != limit) return static_cast<std::size_t>(newline - line) + 1;
-    if (avail >= kMaxLine) return kMaxLine;
-    return eof_ ? avail : 0;
-  }
-  std::string_view take(std::size_t len) {
-    const char* const line = data_ + pos_;
-    pos_ += len;
-    return {line, len};
-  }
-  std::optional<std::string_view> next_slow();
-  void fill();
-
   byte_source& source_;
-  std::unique_ptr<char[]> owned_;
   char* data_;
   std::size_t capacity_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
-  std::uint64_t generation_ = 0;
   bool eof_ = false;
   bool failed_ = false;
 };

@@ -5,9 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd/kernels.hpp"
 
 namespace zorbu {
 
@@ -112,103 +110,15 @@ char* put(char* out, std::string_view bytes) {
   return out + bytes.size();
 }
 
-// What text mode writes for each byte: up to three bytes and their count,
-// four bytes in all. Copying all four and then advancing by the count
-// expands a run of bytes with no branch per byte.
-struct escape {
-  char bytes[3];
-  std::uint8_t size;
-};
-static_assert(sizeof(escape) == 4);
-
-constexpr std::array<escape, 256> make_escapes() {
-  std::array<escape, 256> escapes{};
-  for (std::size_t c = 0; c < escapes.size(); ++c) {
-    escapes[c] = {{static_cast<char>(c), 0, 0}, 1};
-  }
-  escapes['<'] = {{'{', '{', '{'}, 3};
-  escapes['>'] = {{'}', '}', '}'}, 3};
-  return escapes;
-}
-
-constexpr auto kEscapes = make_escapes();
-
-// Writes c as text mode wants it; may write up to three bytes past the
-// returned end.
+// Writes c as text mode wants it.
 char* put_escaped(char* out, char c) {
-  const escape& e = kEscapes[static_cast<unsigned char>(c)];
-  std::memcpy(out, &e, sizeof e);
-  return out + e.size;
+  if (c == '<') return put(out, "{{{");
+  if (c == '>') return put(out, "}}}");
+  *out = c;
+  return out + 1;
 }
 
-// Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
-// including the first '=', where a key may end. Returns the byte after that
-// '=', or end; may write up to sixteen bytes past the new end of out.
-//
-// Text is mostly free of these bytes, so sixteen at a time are tested, and a
-// block without any is copied straight through. In a block with some, only
-// the stops are visited: the bytes between them are moved sixteen at a time,
-// so the work grows with the stops, not the bytes.
-// Masking the two low bits turns '<', '=', '>' and '?' (0x3c to 0x3f) into
-// 0x3c, so one compare finds them all; a '?' is written as itself.
-struct positions {
-  const char* in;
-  char* out;
-};
-
-positions escape_to_equals(const char* p, const char* end, char* out) {
-#if defined(__SSE2__)
-  const __m128i low_bits = _mm_set1_epi8(static_cast<char>(0xfc));
-  const __m128i lt = _mm_set1_epi8('<');
-  const __m128i eq = _mm_set1_epi8('=');
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    auto stops = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, low_bits), lt)));
-    if (stops == 0) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-      p += 16;
-      out += 16;
-      continue;
-    }
-    const auto equals =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eq)));
-    // Stop after the first '=', if there is one.
-    const unsigned count =
-        equals == 0 ? 16U : static_cast<unsigned>(__builtin_ctz(equals)) + 1U;
-    if (count < 16) stops &= (1U << count) - 1;
-    // Gaps are read from the input while sixteen bytes past any stop are
-    // still in it; only near its end from a copy, which is slower to read
-    // back at an offset than memory that was not just written.
-    alignas(16) char copy[32] = {};
-    const char* block = p;
-    if (end - p < 32) {
-      _mm_store_si128(reinterpret_cast<__m128i*>(copy), v);
-      block = copy;
-    }
-    unsigned from = 0;
-    for (; stops != 0; stops &= stops - 1) {
-      const unsigned stop = static_cast<unsigned>(__builtin_ctz(stops));
-      _mm_storeu_si128(
-          reinterpret_cast<__m128i*>(out),
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
-      out = put_escaped(out + (stop - from), block[stop]);
-      from = stop + 1;
-    }
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(out),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from)));
-    out += count - from;
-    p += count;
-    if (equals != 0) return {p, out};
-  }
-#endif
-  while (p < end) {
-    out = put_escaped(out, *p);
-    if (*p++ == '=') return {p, out};
-  }
-  return {end, out};
-}
+using simd::positions;
 
 // The same without escaping, for markup.
 positions copy_to_equals(const char* p, const char* end, char* out) {
@@ -223,16 +133,18 @@ positions copy_to_equals(const char* p, const char* end, char* out) {
 // (all of it when last) and returns how many bytes it used up. At most
 // kLongestName - 1 bytes are left over.
 std::size_t text_converter::run(const char* data, std::size_t size, bool last,
-                                char*& out_ref) {
+                                std::size_t readable_after, char*& out_ref) {
   // The state lives in locals while bytes are written: a write through a
   // char pointer may alias the members, and would make the compiler reload
   // them after every one.
   const bool markup = is_markup_;
+  const auto escape_to_equals = simd::active().escape_to_equals;
   mode state = mode_;
   std::uint64_t value_at = value_at_;
   char* out = out_ref;
   const char* p = data;
   const char* const end = data + size;
+  const char* const readable_end = end + readable_after;
   const char* used = end;
   for (;;) {
     if (state == mode::at_value) {
@@ -270,8 +182,9 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
                 : end - key_start_at_end(p, static_cast<std::size_t>(end - p),
                                          key);
     while (p < used) {
-      const positions next = markup ? copy_to_equals(p, used, out)
-                                    : escape_to_equals(p, used, out);
+      const positions next = markup
+                                 ? copy_to_equals(p, used, out)
+                                 : escape_to_equals(p, used, readable_end, out);
       p = next.in;
       out = next.out;
       if (p[-1] != '=') break;
@@ -294,14 +207,15 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   return static_cast<std::size_t>(used - data);
 }
 
-char* text_converter::feed(std::string_view piece, char* out) {
+char* text_converter::feed(std::string_view piece, char* out,
+                           std::size_t readable_after) {
   if (held_size_ > 0) {
     // Join the held bytes with the start of the piece, so that a key or a
     // name that spans the two is seen whole; then go on in the piece itself.
     const std::size_t take = std::min(piece.size(), held_.size() - held_size_);
     std::memcpy(held_.data() + held_size_, piece.data(), take);
     const std::size_t joined = held_size_ + take;
-    const std::size_t used = run(held_.data(), joined, false, out);
+    const std::size_t used = run(held_.data(), joined, false, 0, out);
     if (take == piece.size()) {
       held_size_ = joined - used;
       std::memmove(held_.data(), held_.data() + used, held_size_);
@@ -312,7 +226,8 @@ char* text_converter::feed(std::string_view piece, char* out) {
     piece.remove_prefix(used - held_size_);
     held_size_ = 0;
   }
-  const std::size_t used = run(piece.data(), piece.size(), false, out);
+  const std::size_t used =
+      run(piece.data(), piece.size(), false, readable_after, out);
   held_size_ = piece.size() - used;
   if (held_size_ > 0) {
     std::memcpy(held_.data(), piece.data() + used, held_size_);
@@ -322,7 +237,7 @@ char* text_converter::feed(std::string_view piece, char* out) {
 
 char* text_converter::finish(char* out) {
   // With nothing held back there is nothing left to decide or write.
-  if (held_size_ > 0) run(held_.data(), held_size_, true, out);
+  if (held_size_ > 0) run(held_.data(), held_size_, true, 0, out);
   held_size_ = 0;
   mode_ = mode::first_search;
   value_at_ = 0;

@@ -33,13 +33,16 @@ class text_converter {
 
   // The most that feed() writes for a piece of n bytes, or finish() for 0.
   static constexpr std::size_t max_output(std::size_t n) {
-    return 3 * (n + kHeldCapacity) + 16;
+    // The kernels write a little past what they report.
+    return 3 * (n + kHeldCapacity) + 128;
   }
 
   // Converts what it can of piece into out, which has room for
   // max_output(piece.size()) bytes; returns the end of what it wrote (out
   // itself for an empty piece).
-  char* feed(std::string_view piece, char* out);
+  // The caller may let readable_after bytes past the piece be read (never
+  // used), which spares a copy near its end.
+  char* feed(std::string_view piece, char* out, std::size_t readable_after = 0);
   // Ends the text, writing what was held back into room for max_output(0)
   // bytes, and makes ready for a new text; returns the end of what it wrote.
   char* finish(char* out);
@@ -48,7 +51,8 @@ class text_converter {
   static constexpr std::size_t kHeldCapacity = 32;
   enum class mode : std::uint8_t { first_search, next_search, at_value };
 
-  std::size_t run(const char* data, std::size_t size, bool last, char*& out);
+  std::size_t run(const char* data, std::size_t size, bool last,
+                  std::size_t readable_after, char*& out);
 
   bool is_markup_;
   mode mode_ = mode::first_search;

@@ -1,10 +1,7 @@
 #include "tag_search.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "find_byte.hpp"
+#include "simd/kernels.hpp"
 
 namespace zorbu {
 
@@ -29,54 +26,18 @@ std::size_t find_byte(std::string_view str, std::size_t from, char c) {
                     : static_cast<std::size_t>(hit - str.data());
 }
 
-// Returns true if a tag named name can stand in str: its text would begin
-// with '<' and the name, so a line without that sequence has no such tag.
-// Most lines have none, and this says so at SIMD speed instead of walking
-// every tag on the line.
-bool may_hold_tag(std::string_view str, std::string_view name) {
-  const char* p = str.data();
-  const char* const end = str.data() + str.size();
-  const auto rest_matches = [&](const char* lt) {
-    return begins_with(lt + 1, static_cast<std::size_t>(end - lt - 1), name);
-  };
-#if defined(__SSE2__)
-  // Look for '<' followed by the name's first byte, sixteen places at once;
-  // the last block may overlap the one before, which only checks some
-  // places twice.
-  if (end - p >= 17) {
-    const __m128i lt = _mm_set1_epi8('<');
-    const __m128i first = _mm_set1_epi8(name[0]);
-    for (const char* block = p;; block += 16) {
-      if (end - block < 17) block = end - 17;
-      const __m128i here =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-      const __m128i next =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
-      auto pairs = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
-          _mm_cmpeq_epi8(here, lt), _mm_cmpeq_epi8(next, first))));
-      for (; pairs != 0; pairs &= pairs - 1) {
-        if (rest_matches(block + __builtin_ctz(pairs))) return true;
-      }
-      if (block == end - 17) return false;
-    }
-  }
-#endif
-  for (; p < end; ++p) {
-    if (*p == '<' && rest_matches(p)) return true;
-  }
-  return false;
-}
-
 }  // namespace
+
+std::size_t find_tag_candidate(std::string_view str, std::string_view name) {
+  const char* const end = str.data() + str.size();
+  const char* const at = simd::active().find_tag_start(str.data(), end, name);
+  return at == end ? std::string_view::npos
+                   : static_cast<std::size_t>(at - str.data());
+}
 
 std::optional<std::size_t> search_tag(std::string_view str,
                                       std::string_view name, tag_info& tag) {
   const bool any = name == "*";
-  if (!any && !name.empty() && !may_hold_tag(str, name)) {
-    tag.name = {};
-    tag.start = tag.end = std::nullopt;
-    return std::nullopt;
-  }
   std::size_t from = 0;
   for (;;) {
     tag.name = {};

@@ -26,10 +26,21 @@ std::vector<std::string> reference_lines(const std::string& data) {
   return lines;
 }
 
+// Cuts the source into lines with a reader and line_length, consuming each
+// line as a caller does.
 std::vector<std::string> read_lines(byte_source& source, std::size_t block) {
-  line_reader reader(source, block);
+  std::vector<char> storage(block_reader::storage_for(block));
+  block_reader reader(source, storage);
   std::vector<std::string> lines;
-  while (auto line = reader.next()) lines.emplace_back(*line);
+  for (;;) {
+    const std::string_view rest = reader.buffered();
+    if (const std::size_t len = line_length(rest, reader.at_end())) {
+      lines.emplace_back(rest.substr(0, len));
+      reader.consume(len);
+    } else if (!reader.refill() && reader.buffered().empty()) {
+      break;
+    }
+  }
   EXPECT_FALSE(reader.failed());
   return lines;
 }
@@ -51,7 +62,7 @@ class FailingSource final : public byte_source {
   bool done_ = false;
 };
 
-TEST(LineReader, CutsAfterNewlineAt1023BytesAndAtEnd) {
+TEST(LineLength, CutsAfterNewlineAt1023BytesAndAtEnd) {
   const std::string x1022(1022, 'x'), x1023(1023, 'x');
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"", {}},
@@ -77,7 +88,7 @@ TEST(LineReader, CutsAfterNewlineAt1023BytesAndAtEnd) {
   }
 }
 
-TEST(LineReader, AgreesWithBoundedReadsWhateverTheReadSizes) {
+TEST(BlockReader, LinesAgreeWithBoundedReadsWhateverTheReadSizes) {
   std::mt19937 rng(1);
   for (int round = 0; round < 200; ++round) {
     std::string data;
@@ -98,62 +109,66 @@ TEST(LineReader, AgreesWithBoundedReadsWhateverTheReadSizes) {
   }
 }
 
-TEST(LineReader, LinesOfOneGenerationStayValidAndFollowOn) {
-  std::mt19937 rng(5);
-  std::string data;
-  for (int i = 0; i < 3000; ++i) {
-    data.append(rng() % 1500, static_cast<char>('a' + i % 26));
-    data.push_back('\n');
-  }
-  for (std::size_t chunk : {1, 100, 4096}) {
-    for (std::size_t block : {1, 700, 5000}) {
-      memory_source source(data, chunk);
-      // One allocation with the reader's storage in the middle: whatever
-      // lies next to it must never be handed out as part of a line.
-      std::vector<char> storage(line_reader::storage_for(block) + 64, '<');
-      line_reader reader(source, {storage.data() + 32, storage.size() - 64});
-      // Hold the lines of one generation as one span, as a caller would, and
-      // check it is intact just before the read that ends the generation.
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      std::string copy;
-      std::uint64_t generation = 0;
-      std::string all;
-      for (;;) {
-        auto line = reader.next_buffered();
-        if (!line) {
-          const int reads = source.reads;
-          ASSERT_EQ(
-              std::string_view(begin, static_cast<std::size_t>(end - begin)),
-              copy)
-              << "chunk " << chunk << " block " << block;
-          ASSERT_EQ(source.reads, reads);  // next_buffered never reads
-          line = reader.next();
-          if (!line) break;
-        }
-        if (reader.generation() != generation) {
-          generation = reader.generation();
-          begin = line->data();
-          copy.clear();
-        }
-        ASSERT_EQ(line->data(), begin + copy.size());
-        end = line->data() + line->size();
-        copy += *line;
-        all += *line;
+TEST(LineLength, AnUnfinishedLineIsNotALineYet) {
+  EXPECT_EQ(line_length("", false), 0U);
+  EXPECT_EQ(line_length("", true), 0U);
+  EXPECT_EQ(line_length("abc", false), 0U);
+  EXPECT_EQ(line_length("abc", true), 3U);
+  EXPECT_EQ(line_length("a\nb", false), 2U);
+  EXPECT_EQ(line_length(std::string(1022, 'x'), false), 0U);
+  EXPECT_EQ(line_length(std::string(1023, 'x'), false), 1023U);
+  EXPECT_EQ(line_length(std::string(5000, 'x'), false), 1023U);
+}
+
+TEST(LastLinesStart, FindsWhereTheLastLinesBeginCountingBackwards) {
+  const std::string x1023(1023, 'x');
+  EXPECT_EQ(last_lines_start("a\nb\nc\n", 1), 4U);
+  EXPECT_EQ(last_lines_start("a\nb\nc\n", 2), 2U);
+  EXPECT_EQ(last_lines_start("a\nb\nc\n", 3), 0U);
+  EXPECT_EQ(last_lines_start("a\nb\nc\n", 4), 0U);
+  // An unfinished line counts as one.
+  EXPECT_EQ(last_lines_start("a\nb\nc", 1), 4U);
+  EXPECT_EQ(last_lines_start("a\nbc", 1), 2U);
+  // Long stretches are cut every 1023 bytes from their start.
+  EXPECT_EQ(last_lines_start("a\n" + x1023 + "yy\n", 1), 1025U);
+  EXPECT_EQ(last_lines_start("a\n" + x1023 + "yy\n", 2), 2U);
+  EXPECT_EQ(last_lines_start("a\n" + x1023 + "\n", 1), 1025U);
+  EXPECT_EQ(last_lines_start(x1023 + x1023 + "z", 2), 1023U);
+  EXPECT_EQ(last_lines_start(x1023 + x1023, 1), 1023U);
+
+  std::mt19937 rng(3);
+  for (int round = 0; round < 500; ++round) {
+    std::string data;
+    for (int i = static_cast<int>(rng() % 6); i > 0; --i) {
+      data.append(rng() % 3 == 0 ? rng() % 3000 : rng() % 5, 'q');
+      if (rng() % 4 != 0) data.push_back('\n');
+    }
+    const auto lines = reference_lines(data);
+    for (std::size_t count = 1; count <= 3; ++count) {
+      std::size_t want = 0;
+      if (lines.size() > count) {
+        for (std::size_t i = 0; i + count < lines.size(); ++i)
+          want += lines[i].size();
       }
-      EXPECT_EQ(all, data);
-      EXPECT_FALSE(reader.failed());
+      ASSERT_EQ(last_lines_start(data, count), want)
+          << "count " << count << " size " << data.size();
     }
   }
 }
 
-TEST(LineReader, AFailedReadIsReportedNotTakenForTheEnd) {
+TEST(BlockReader, AFailedReadIsReportedNotTakenForTheEnd) {
   FailingSource source("whole\npart");
-  line_reader reader(source);
-  EXPECT_EQ(reader.next(), "whole\n");
-  // The unfinished line before the failure is not handed out as complete.
-  EXPECT_EQ(reader.next(), std::nullopt);
+  std::vector<char> storage(block_reader::storage_for(64));
+  block_reader reader(source, storage);
+  ASSERT_TRUE(reader.refill());
+  EXPECT_EQ(reader.buffered(), "whole\npart");
+  reader.consume(6);
+  EXPECT_FALSE(reader.refill());
   EXPECT_TRUE(reader.failed());
+  EXPECT_FALSE(reader.at_end());
+  // What was not consumed is still there, at the front of the buffer.
+  EXPECT_EQ(reader.buffered(), "part");
+  EXPECT_EQ(reader.buffered().data(), storage.data());
 }
 
 // Records every write, and fails from the given write on.

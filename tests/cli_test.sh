@@ -108,14 +108,13 @@ faulty() {
 }
 printf '<window>\n<time begin="1"/>one\n<time begin="2"/>two\nthree\n</window>\n' >"$tmp/five.rt"
 printf '<window>\n<time begin="1">one\n' >"$tmp/five-until-third.out"
-# Reads fail after the first 55 bytes, inside the fourth line: the first
-# body line's text stands; the second is still held back, and nothing after
-# it is made up.
+# Reads fail after the first 40 bytes, inside the third line: the first
+# body line's text stands, and nothing after it is made up.
 check read-fails-in-body 255 "$tmp/five-until-third.out" "$read_msg" -- \
-  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=55 "$z" "$tmp/five.rt")"
+  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=40 "$z" "$tmp/five.rt")"
 # Before the file is known to be valid, nothing is written.
 check read-fails-before-valid 255 "$tmp/empty" "$read_msg" -- \
-  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=20 "$z" "$tmp/five.rt")"
+  "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=30 "$z" "$tmp/five.rt")"
 check read-fails-in-first-line 255 "$tmp/empty" "$invalid_msg" -- \
   "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=5 "$z" "$tmp/five.rt")"
 check write-takes-nothing 255 "$tmp/empty" "$write_msg" -- \

@@ -1,0 +1,52 @@
+// The byte-scanning kernels of the hot path, built once per instruction set
+// from one generic source, and the choice among them, made once at start-up
+// from what the processor can do.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace zorbu::simd {
+
+struct positions {
+  const char* in;
+  char* out;
+};
+
+// The most that a kernel writes past the end of what it reports written.
+inline constexpr std::size_t kOutputSlack = 64;
+
+struct kernels {
+  std::string_view name;
+  // Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
+  // including the first '='. Returns where it stopped in both: just past
+  // that '=', or at end when there is none. May read, but does not use, the
+  // bytes from end to readable_end, and may write kOutputSlack bytes past
+  // the returned out.
+  positions (*escape_to_equals)(const char* p, const char* end,
+                                const char* readable_end, char* out);
+  // Returns the first '<' in [p, end) that `name` follows, or end when
+  // there is none. The name must not be empty.
+  const char* (*find_tag_start)(const char* p, const char* end,
+                                std::string_view name);
+};
+
+// The kernels every processor of this architecture can run: the portable
+// ones first, then each wider set; the last is the widest.
+std::span<const kernels> built_kernels() noexcept;
+
+// Returns the kernels this processor runs best; the same on every call.
+const kernels& best_kernels() noexcept;
+
+// Returns the kernels a run starts with: best_kernels(), unless the build
+// forces a set for testing.
+const kernels& chosen_kernels() noexcept;
+
+// Returns the kernels in use: chosen_kernels() unless use() chose others.
+const kernels& active();
+
+// Makes the kernels of the given name active; returns false when they are
+// not built or this processor cannot run them. For tests and benchmarks.
+bool use(std::string_view name);
+
+}  // namespace zorbu::simd

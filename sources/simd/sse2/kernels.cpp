@@ -1,0 +1,33 @@
+// The SSE2 kernels, sixteen bytes at a time: every x86-64 processor has it.
+#include <emmintrin.h>
+
+#include "../generic/prelude.hpp"
+
+namespace zorbu::simd::sse2 {
+
+namespace {
+
+constexpr std::string_view kName = "sse2";
+
+struct V {
+  static constexpr std::size_t kWidth = 16;
+  using vec = __m128i;
+  static vec load(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  }
+  static void store(char* p, vec v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  }
+  static mask_t eq(vec v, char c) {
+    return static_cast<mask_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+  }
+};
+
+#include "../generic/kernels.hpp"
+
+}  // namespace
+
+const kernels& get() { return kKernels; }
+
+}  // namespace zorbu::simd::sse2
