@@ -86,6 +86,59 @@ std::optional<std::size_t> match_name(std::string_view value) {
   return std::nullopt;
 }
 
+// Every name again, at a slot that its first and third bytes pick, so that
+// a value is checked against the one name it could be with no branch on
+// which: each slot holds a name's bytes as a word, the bytes it fills, and
+// what it becomes, "#rrggbb" and the closing quote, as a word too.
+struct hashed_name {
+  std::uint64_t bits = 0;
+  std::uint64_t mask = 0;
+  std::uint64_t replacement = 0;
+  std::size_t size = 0;  // 0 for a free slot
+};
+
+constexpr std::size_t kSlots = 64;
+
+constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
+  return (first * 3U + third) % kSlots;
+}
+
+constexpr std::array<hashed_name, kSlots> hash_names() {
+  std::array<hashed_name, kSlots> slots{};
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    const std::string_view name = color_names[i];
+    hashed_name& s = slots[slot_of(static_cast<unsigned char>(name[0]),
+                                   static_cast<unsigned char>(name[2]))];
+    // Two names in one slot would make this constant expression fail.
+    if (s.size != 0) throw "two colour names share a slot";
+    std::array<char, 8> code{};
+    for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
+    code[7] = '"';
+    s = {kPackedNames[i].bits, kPackedNames[i].mask,
+         std::bit_cast<std::uint64_t>(code), name.size()};
+  }
+  return slots;
+}
+
+constexpr auto kHashedNames = hash_names();
+
+// Replaces the colour name that starts at p, if any, by its code and quote;
+// there must be eight bytes at p, and room for eight at out.
+void replace_value(const char*& p, char*& out) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const hashed_name& s = kHashedNames[slot_of(
+      static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
+  // All ones on a hit, else zero: what is skipped and written is masked,
+  // not branched on, since values are as unpredictable as captions.
+  const auto same = static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
+  const auto used = static_cast<std::size_t>(s.size != 0);
+  const std::size_t hit = 0 - (same & used);
+  std::memcpy(out, &s.replacement, sizeof s.replacement);
+  out += sizeof s.replacement & hit;
+  p += s.size & hit;
+}
+
 // How many bytes at the end of [data, data + size) could begin a key that
 // later bytes complete; usually none, since lines end in a newline.
 std::size_t key_start_at_end(const char* data, std::size_t size,
@@ -175,12 +228,14 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       // inside a replaced name, so searching from p finds the same one.
       state = mode::next_search;
     }
-    const bool first = state == mode::first_search;
-    const std::string_view key = first ? kFirstKey : kNextKey;
-    const char* const search_from = p;
-    used = last ? end
-                : end - key_start_at_end(p, static_cast<std::size_t>(end - p),
-                                         key);
+    bool first = state == mode::first_search;
+    const char* search_from = p;
+    const auto hold_back = [&](std::string_view key) {
+      return last ? end
+                  : end - key_start_at_end(p, static_cast<std::size_t>(end - p),
+                                           key);
+    };
+    used = hold_back(first ? kFirstKey : kNextKey);
     while (p < used) {
       const positions next = markup
                                  ? copy_to_equals(p, used, out)
@@ -191,13 +246,30 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       // A key ends at this '=' if "color" stands before it, and for every
       // key but the first, a quote after it.
       const char* const equals = p - 1;
-      if (equals - search_from >= 5 &&
-          std::memcmp(equals - 5, key.data(), 5) == 0 &&
-          (first || (p < end && *p == '"'))) {
+      if (equals - search_from < 5 ||
+          std::memcmp(equals - 5, kFirstKey.data(), 5) != 0 ||
+          (!first && (p == end || *p != '"'))) {
+        continue;
+      }
+      if (static_cast<std::size_t>(used - p) <= kLongestName) {
+        // The value may lie partly beyond what can be decided now.
         state = mode::at_value;
         value_at = static_cast<std::uint64_t>(equals - 5 + kValueOffset - p);
         break;
       }
+      // The usual case, all here: the byte before the value, then the
+      // value, which ends before what is held back.
+      out = markup ? put(out, {p, 1}) : put_escaped(out, *p);
+      ++p;
+      replace_value(p, out);
+      if (first) {
+        first = false;
+        used = hold_back(kNextKey);
+      }
+      search_from = p;
+    }
+    if (state != mode::at_value) {
+      state = first ? mode::first_search : mode::next_search;
     }
     if (state != mode::at_value) break;
   }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "color_convert.hpp"
+#include "find_byte.hpp"
 #include "tag_search.hpp"
 
 namespace zorbu {
@@ -159,42 +160,84 @@ class filter_run {
   // tag to the next is segment text, converted in one run.
   void body_region(std::string_view region) {
     const char* const end = region.data() + region.size();
-    const char* p = region.data();     // where the next line begins
+    const char* p = region.data();     // a line start at or before `from`
+    const char* from = region.data();  // where the next search begins
     const char* text = region.data();  // segment text not yet added
+    const char* tag_line = nullptr;    // the line of the last tag written
     for (;;) {
-      const std::string_view rest(p, static_cast<std::size_t>(end - p));
-      const std::size_t candidate = find_tag_candidate(rest, "time");
-      if (candidate == std::string_view::npos) break;
+      const std::string_view rest(from, static_cast<std::size_t>(end - from));
+      const std::size_t found = find_tag_candidate(rest, "time");
+      if (found == std::string_view::npos) break;
+      const char* const candidate = from + found;
       // The candidate's line starts a whole number of kMaxLine bytes after
-      // the start of its newline-ended stretch; p starts a line too.
+      // the start of its newline-ended stretch, or after p.
       const char* origin = p;
-      if (candidate > 0 && p[candidate - 1] == '\n') {
-        origin = p + candidate;
-      } else if (const void* nl = memrchr(p, '\n', candidate)) {
+      if (candidate > p && candidate[-1] == '\n') {
+        origin = candidate;
+      } else if (const void* nl = memrchr(
+                     p, '\n', static_cast<std::size_t>(candidate - p))) {
         origin = static_cast<const char*>(nl) + 1;
       }
       const char* const line =
-          origin + (p + candidate - origin) / kMaxLine * kMaxLine;
-      const std::string_view from_line(line,
-                                       static_cast<std::size_t>(end - line));
-      const std::string_view whole =
-          from_line.substr(0, line_length(from_line, true));
-      p = line + whole.size();
-      const auto after = search_tag(whole, "time", tag_);
-      if (!after) continue;
+          origin + (candidate - origin) / kMaxLine * kMaxLine;
+      // Only the first time tag of a line counts; later ones are text.
+      if (line == tag_line) {
+        from = candidate + 1;
+        continue;
+      }
+      std::string_view tag;
+      const char* after = nullptr;
+      if (line == candidate && plain_tag_at_line_start(line, end, tag)) {
+        // The usual case, decided without walking the line: what the tag
+        // search would find too.
+        after = tag.data() + tag.size();
+        p = line;
+        from = after;
+        tag_line = line;
+      } else {
+        const std::string_view from_line(line,
+                                         static_cast<std::size_t>(end - line));
+        const std::string_view whole =
+            from_line.substr(0, line_length(from_line, true));
+        p = from = line + whole.size();
+        tag_line = nullptr;
+        const auto past = search_tag(whole, "time", tag_);
+        if (!past) continue;
+        tag = tag_.text;
+        after = line + *past;
+      }
       // Text before the tag closes the pending segment, or stands as a
       // segment of its own rather than being lost.
-      segment_.add({text, static_cast<std::size_t>(line + *tag_.start - text)});
+      segment_.add({text, static_cast<std::size_t>(tag.data() - text)});
       if (segment_.pending()) segment_.close();
-      if (tag_.self_closing) {
-        out_.append(tag_.text.substr(0, tag_.text.size() - 2));
+      if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
+        out_.append(tag.substr(0, tag.size() - 2));
         out_.append(">");
       } else {
-        out_.append(tag_.text);
+        out_.append(tag);
       }
-      text = line + *after;
+      text = after;
     }
     segment_.add({text, static_cast<std::size_t>(end - text)});
+  }
+
+  // Recognises `<time>`, `<time/>` and `<time ...>` closed on the line that
+  // `line` begins, before `end`: a tag whose name the search would read as
+  // "time". Sets tag to it; returns false for anything else.
+  static bool plain_tag_at_line_start(const char* line, const char* end,
+                                      std::string_view& tag) {
+    const char* const limit =
+        line +
+        std::min<std::size_t>(static_cast<std::size_t>(end - line), kMaxLine);
+    const char* const name_end = line + 5;
+    if (name_end >= limit) return false;
+    const char next = *name_end;
+    if (next != ' ' && next != '/' && next != '>') return false;
+    const char* const close = find_either(name_end, limit, '>', '\n');
+    if (close == limit || *close != '>') return false;
+    if (next == '/' && close != name_end + 1) return false;
+    tag = {line, static_cast<std::size_t>(close + 1 - line)};
+    return true;
   }
 
   block_reader& in_;

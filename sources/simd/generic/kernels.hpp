@@ -27,7 +27,7 @@ inline positions escape_to_equals(const char* p, const char* end,
   // Near the end, where the loads behind a bracket would leave what may be
   // read, blocks come from a copy padded with zero bytes. That copy is slow
   // to load back, so callers that can let a little more be read say so.
-  alignas(64) char tail[2 * W];
+  char tail[2 * W];
   while (p != end) {
     const auto left = static_cast<std::size_t>(end - p);
     const char* block = p;
