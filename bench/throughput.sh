@@ -40,11 +40,11 @@ printf '%-22s %15s %15s %7s\n' "input" "zorbu ms" "cat ms" "ratio"
 for name in caption untagged dense; do
   file=$work/$name.rt
   hyperfine -N --style none --warmup 2 --runs "$runs" --output null \
-    --export-json "$work/null.json" "$zorbu $file" "cat $file" >/dev/null
+    --export-json "$work/null.json" "$zorbu $file" "cat $file" >/dev/null 2>&1
   row "$name >/dev/null" "$work/null.json"
   hyperfine --style none --warmup 2 --runs "$runs" \
     --export-json "$work/pipe.json" \
-    "'$zorbu' '$file' | cat >/dev/null" "cat '$file' | cat >/dev/null" >/dev/null
+    "'$zorbu' '$file' | cat >/dev/null" "cat '$file' | cat >/dev/null" >/dev/null 2>&1
   row "$name | cat" "$work/pipe.json"
 done
 
@@ -52,7 +52,7 @@ mkdir "$work/small"
 for i in $(seq "$small"); do cp tests/cases/worked_example.rt "$work/small/$i.rt"; done
 hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/small.json" \
   "for f in '$work'/small/*.rt; do '$zorbu' \"\$f\"; done >/dev/null" \
-  "for f in '$work'/small/*.rt; do cat \"\$f\"; done >/dev/null" >/dev/null
+  "for f in '$work'/small/*.rt; do cat \"\$f\"; done >/dev/null" >/dev/null 2>&1
 row "$small small files" "$work/small.json"
 
 echo

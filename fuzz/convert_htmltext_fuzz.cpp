@@ -29,7 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   // Piece sizes cycle through bytes 1 to 8 of the header; zero is an empty
   // piece. Each piece gets room of exactly the promised size, so a write past
-  // it is caught.
+  // it is caught. With bit 1 of the first byte, the converter may read 64
+  // bytes past each piece, where '=' and '<' that must not count follow the
+  // last one.
+  const std::size_t readable_after = (data[0] & 2) != 0 ? 64 : 0;
+  std::string padded(text);
+  padded.append(64, '=').append(64, '<');
+  const std::string_view source(padded.data(), text.size());
   zorbu::text_converter converter(is_markup);
   std::string pieces;
   std::size_t pos = 0;
@@ -37,15 +43,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const std::size_t len =
         std::min<std::size_t>(data[1 + i % 8] % 64, text.size() - pos);
     std::string room(zorbu::text_converter::max_output(len), '\0');
-    pieces.append(room.data(),
-                  converter.feed(text.substr(pos, len), room.data()));
+    pieces.append(room.data(), converter.feed(source.substr(pos, len),
+                                              room.data(), readable_after));
     pos += len;
     if (i > 4 * text.size() + 16) break;  // all-empty piece sizes
   }
   if (pos < text.size()) {
     std::string room(zorbu::text_converter::max_output(text.size() - pos),
                      '\0');
-    pieces.append(room.data(), converter.feed(text.substr(pos), room.data()));
+    pieces.append(room.data(), converter.feed(source.substr(pos), room.data(),
+                                              readable_after));
   }
   std::string room(zorbu::text_converter::max_output(0), '\0');
   pieces.append(room.data(), converter.finish(room.data()));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each from its seed corpus for SECONDS
-# (default 60). New inputs go to a scratch folder, not into the seeds; a
-# finding stops the run with a non-zero status and leaves its input there.
+# (default 60), with the past findings in fuzz/regressions/. New inputs go
+# to a scratch folder, not into the seeds; a finding stops the run with a
+# non-zero status and leaves its input there.
 # Usage: fuzz/run.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +23,6 @@ for t in "${targets[@]}"; do
   (cd "$scratch/$t" && "$OLDPWD/build/fuzz/fuzz/fuzz_$t" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len" \
     -dict="$OLDPWD/fuzz/$t.dict" -print_final_stats=1 \
-    "$scratch/$t" "$OLDPWD/fuzz/corpus/$t") 2>&1 | tail -n 12
+    "$scratch/$t" "$OLDPWD/fuzz/corpus/$t" "$OLDPWD/fuzz/regressions/$t") 2>&1 | tail -n 12
 done
 rm -rf "$scratch"

@@ -84,6 +84,7 @@ check pipe-without-temporary 0 "$golden.out" "" -- \
 # Failed writes are reported, never passed off as success.
 check dev-full 255 "$tmp/empty" "$write_msg" -- "$z $golden.rt > /dev/full"
 check big-dev-full 255 "$tmp/empty" "$write_msg" -- "$z $tmp/big.rt > /dev/full"
+check window-only-dev-full 255 "$tmp/empty" "$write_msg" -- "$z $cases/window_only.rt > /dev/full"
 cp "$golden.rt" "$tmp/writable.rt"
 check closed-stdout 255 "$tmp/empty" "$write_msg" -- "$z $tmp/writable.rt >&-"
 check closed-stdout-pipe 255 "$tmp/empty" "$write_msg" -- "cat $golden.rt | $z /dev/stdin >&-"
@@ -118,7 +119,7 @@ check read-fails-before-valid 255 "$tmp/empty" "$read_msg" -- \
 check read-fails-in-first-line 255 "$tmp/empty" "$invalid_msg" -- \
   "$(faulty ZORBU_SHIM_READ_FAILS_AFTER=5 "$z" "$tmp/five.rt")"
 check write-takes-nothing 255 "$tmp/empty" "$write_msg" -- \
-  "timeout 60 $(faulty ZORBU_SHIM_WRITE_TAKES_NOTHING=1 "$z" "$tmp/five.rt")"
+  "timeout 20 $(faulty ZORBU_SHIM_WRITE_TAKES_NOTHING=1 "$z" "$tmp/five.rt")"
 
 # Too little memory for the run's buffers gives a message, not an abort.
 # Somewhere between too little to load the program (the loader's status

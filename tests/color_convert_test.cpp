@@ -29,12 +29,28 @@ std::string text(std::string_view s) { return convert_htmltext(s, false); }
 std::string markup(std::string_view s) { return convert_htmltext(s, true); }
 
 TEST(ColorConvert, EveryNameInTheTableBecomesItsCode) {
-  for (std::size_t i = 0; i < color_names.size(); ++i) {
-    const std::string name(color_names[i]);
-    EXPECT_EQ(markup("<font color=\"" + name + ">"),
-              "<font color=\"" + std::string(color_codes[i]) + "\">");
-    EXPECT_EQ(text("a color=\"" + name),
-              "a color=\"" + std::string(color_codes[i]) + "\"");
+  const std::vector<std::pair<std::string, std::string>> table = {
+      {"white", "#ffffff"},  {"black", "#000000"},   {"blue", "#0000ff"},
+      {"red", "#ff0000"},    {"green", "#008000"},   {"maroon", "#800000"},
+      {"orange", "#ffa500"}, {"yellow", "#ffff00"},  {"olive", "#808000"},
+      {"purple", "#800080"}, {"fuchsia", "#ff00ff"}, {"lime", "#00ff00"},
+      {"navy", "#000080"},   {"aqua", "#00ffff"},    {"teal", "#008080"},
+      {"silver", "#c0c0c0"}, {"gray", "#808080"},
+  };
+  for (const auto& [name, code] : table) {
+    EXPECT_EQ(markup("<font color=\"" + name + "\">"),
+              "<font color=\"" + code + "\">");
+    EXPECT_EQ(text("a color=\"" + name + "\""), "a color=\"" + code + "\"");
+    // Long enough after the value for every fast path, and in text mode.
+    EXPECT_EQ(text("<p bgcolor=\"" + name + "\">" + std::string(40, '.')),
+              "{{{p bgcolor=\"" + code + "\"}}}" + std::string(40, '.'));
+  }
+  // Near misses: a name cut short, run on, or in another case.
+  for (const std::string value :
+       {"whit", "whites", "grey", "Gray", "silvers"}) {
+    const std::string src =
+        "<p color=\"" + value + "\">" + std::string(40, '.');
+    EXPECT_EQ(markup(src), src);
   }
 }
 
@@ -94,11 +110,12 @@ TEST(ColorConvert, ReplacementStepOrder) {
 // names and brackets meet in every arrangement.
 std::string random_text(std::mt19937& rng) {
   static const std::vector<std::string> tokens = {
-      "color=", "color=\"", "bgcolor=", "\"",    "red\"", "fuchsia\"",
-      "fuchsi", "black\"",  "gray",     "Red\"", "<",     ">",
-      "<b>",    "</font>",  "\n",       "\0"s,   "c",     "o",
-      "l",      "r",        "=",        " ",     "x",     "\xe9",
-      "{{{",    "olor=\"",  "navy\""};
+      "color=", "color=\"", "bgcolor=", "\"",     "red\"",  "fuchsia\"",
+      "fuchsi", "black\"",  "gray",     "Red\"",  "<",      ">",
+      "<b>",    "</font>",  "\n",       "\0"s,    "c",      "o",
+      "l",      "r",        "=",        " ",      "x",      "\xe9",
+      "{{{",    "olor=\"",  "navy\"",   "whit\"", "grey\"", "silvers\"",
+      "aqua\"", "teal\"",   "gray\""};
   std::string s;
   const int n = std::uniform_int_distribution<int>(0, 40)(rng);
   for (int i = 0; i < n; ++i) s += tokens[rng() % tokens.size()];

@@ -298,6 +298,11 @@ TEST(FilterRt, AFailedWriteStopsTheRewrite) {
   RefusingSink small(0);
   memory_source tiny("<window>\n<time/>a\n</window>\n");
   EXPECT_EQ(filter_rt(tiny, small), outcome::unwritable);
+  // All of this output is decided only at the end, and written at once.
+  RefusingSink last(0);
+  memory_source window_only("<window>\n");
+  EXPECT_EQ(filter_rt(window_only, last), outcome::unwritable);
+  EXPECT_EQ(last.calls, 1);
 }
 
 }  // namespace

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Makes small wrong edits to a copy of the program, one at a time, rebuilds
+# and runs the whole suite on each, and reports every edit that the suite
+# did not catch. Each edit stands for one rule of the program's behaviour; a
+# surviving edit is a rule no test holds the code to.
+# Usage: tests/mutate.sh [NAME_PATTERN]   (exits 1 if an edit survives)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+only=${1:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A copy of the tree, built once; each edit then rebuilds what it touches.
+tar --exclude=./build --exclude=./.git -cf - . | (cd "$work" && tar -xf -)
+cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZORBU_WERROR=OFF >/dev/null
+cmake --build "$work/build" -j2 >/dev/null
+
+# edit NAME FILE OLD NEW: OLD must stand in FILE exactly once.
+names=() files=() olds=() news=()
+edit() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
+
+edit colour-code sources/color_convert.hpp '"#ffa500"' '"#ffa501"'
+edit colour-code-olive sources/color_convert.hpp '"#808000", "#800080"' '"#808001", "#800080"'
+edit colour-code-silver sources/color_convert.hpp '"#c0c0c0"' '"#c0c0c1"'
+edit colour-name sources/color_convert.hpp '"gray\""' '"grav\""'
+edit colour-name-quote sources/color_convert.hpp '"red\""' '"red"'
+edit escape-brace sources/simd/generic/kernels.hpp '+ 0x3f);' '+ 0x3e);'
+edit escape-scalar sources/color_convert.cpp 'return put(out, "}}}");' 'return put(out, "}}");'
+edit line-limit sources/byte_io.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
+edit line-limit-backwards sources/byte_io.cpp 'into / kMaxLine * kMaxLine' 'into / 1000 * 1000'
+edit font-rule sources/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
+edit value-offset sources/color_convert.cpp 'kValueOffset = 7;' 'kValueOffset = 8;'
+edit first-key-unquoted sources/color_convert.cpp "(!first && (p == end || *p != '\"'))" "((p == end || *p != '\"'))"
+edit later-keys-quoted sources/color_convert.cpp "(!first && (p == end || *p != '\"'))" "(false)"
+edit empty-name sources/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
+edit name-ends-at-space sources/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
+edit self-closing-slash sources/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
+edit self-closing-rewrite sources/rt_filter.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
+edit plain-tag-shape sources/rt_filter.cpp "if (next == '/' && close != name_end + 1) return false;" ""
+edit one-tag-a-line sources/rt_filter.cpp "if (line == tag_line) {" "if (false) {"
+edit close-text sources/rt_filter.cpp 'out_.append("</time>");' 'out_.append("</tim>");'
+edit text-before-tag sources/rt_filter.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' 'segment_.add({text, static_cast<std::size_t>(line - text)});'
+edit invalid-writes-nothing sources/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
+edit negative-count-passes sources/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
+edit no-window sources/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
+edit held-lines sources/rt_filter.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
+edit read-error-made-up sources/rt_filter.cpp 'if (in_.failed()) return outcome::unreadable;' ''
+edit stream-before-read sources/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
+      if (!in_.refill()) break;' 'if (!in_.refill()) break;'
+edit key-across-pieces sources/color_convert.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
+edit free-slot sources/color_convert.cpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
+edit kernel-tail-mask sources/simd/generic/kernels.hpp 'eq &= inside;' ''
+edit kernel-stop-at-equals sources/simd/generic/kernels.hpp 'count_zeros(eq) + 1;' 'count_zeros(eq) + 2;'
+edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
+edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
+edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");
+  const int input' 'return fail("usage: zorbu file\n");
+  const int input'
+edit message-memory sources/main.cpp '"error: out of memory\n"' '"error: no memory\n"'
+edit exit-status sources/main.cpp 'return -1;' 'return 1;'
+edit same-file sources/main.cpp 'in.st_ino == out.st_ino;' 'false;'
+edit file-size-signal sources/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
+edit reserve-descriptors sources/main.cpp '  reserve_standard_descriptors();
+  //' '  //'
+edit write-takes-nothing sources/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
+edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
+    return outcome::rewritten;'
+
+killed=0 survived=()
+for i in "${!names[@]}"; do
+  name=${names[$i]} file=$work/${files[$i]}
+  [ -z "$only" ] || [[ $name == $only ]] || continue
+  cp "$file" "$file.orig"
+  if ! python3 - "$file" "${olds[$i]}" "${news[$i]}" <<'PY'
+import sys
+path, old, new = sys.argv[1:]
+text = open(path, encoding="latin-1").read()
+if text.count(old) != 1:
+    sys.exit(f"{path}: the text to edit stands {text.count(old)} times")
+open(path, "w", encoding="latin-1").write(text.replace(old, new))
+PY
+  then
+    echo "BROKEN $name: the edit no longer applies"
+    survived+=("$name(broken)")
+    mv "$file.orig" "$file"
+    continue
+  fi
+  if ! cmake --build "$work/build" -j2 >/dev/null 2>&1; then
+    echo "killed $name (does not build)"
+    killed=$((killed + 1))
+  elif (cd "$work/build" && ctest -j2 --stop-on-failure --timeout 120 >/dev/null 2>&1); then
+    echo "SURVIVED $name"
+    survived+=("$name")
+  else
+    echo "killed $name"
+    killed=$((killed + 1))
+  fi
+  mv "$file.orig" "$file"
+  touch "$file"
+done
+cmake --build "$work/build" -j2 >/dev/null 2>&1 || true
+
+echo "$killed killed, ${#survived[@]} survived${survived:+: ${survived[*]}}"
+[ ${#survived[@]} -eq 0 ]
