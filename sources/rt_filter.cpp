@@ -179,7 +179,8 @@ class filter_run {
         origin = static_cast<const char*>(nl) + 1;
       }
       const char* const line =
-          origin + (candidate - origin) / kMaxLine * kMaxLine;
+          origin +
+          static_cast<std::size_t>(candidate - origin) / kMaxLine * kMaxLine;
       // Only the first time tag of a line counts; later ones are text.
       if (line == tag_line) {
         from = candidate + 1;
