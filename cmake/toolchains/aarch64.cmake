@@ -1,14 +1,4 @@
-# Cross-builds for aarch64 Linux with Debian's g++-aarch64-linux-gnu. The programs
-# are linked statically, so that qemu-aarch64-static runs them with no sysroot of
-# the target's libraries, and ctest runs every test through it.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static)
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Cross-builds for 64-bit ARM Linux, run under qemu-aarch64-static.
+set(ZORBU_CROSS_ARCH aarch64)
+set(ZORBU_CROSS_QEMU qemu-aarch64-static)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
