@@ -68,21 +68,14 @@ bool block_reader::refill() {
   return n && *n > 0;
 }
 
-output_buffer::output_buffer(byte_sink& sink, std::span<char> storage,
-                             std::size_t flush_at)
-    : sink_(sink),
-      buf_(storage.data()),
-      capacity_(storage.size()),
-      flush_at_(flush_at) {}
+output_buffer::output_buffer(byte_sink& sink, std::span<char> storage)
+    : sink_(sink), buf_(storage.data()), capacity_(storage.size()) {}
 
-output_buffer::output_buffer(byte_sink& sink, std::size_t flush_at,
-                             std::size_t largest_room)
+output_buffer::output_buffer(byte_sink& sink, std::size_t capacity)
     : sink_(sink),
-      owned_(std::make_unique_for_overwrite<char[]>(
-          storage_for(flush_at, largest_room))),
+      owned_(std::make_unique_for_overwrite<char[]>(capacity)),
       buf_(owned_.get()),
-      capacity_(storage_for(flush_at, largest_room)),
-      flush_at_(flush_at) {}
+      capacity_(capacity) {}
 
 bool output_buffer::flush() {
   if (ok_ && size_ > 0) ok_ = sink_.write({buf_, size_});

@@ -119,26 +119,18 @@ class block_reader {
 // a failed write it drops everything, and every later flush fails too.
 class output_buffer {
  public:
-  static constexpr std::size_t kDefaultFlushAt = std::size_t{256} << 10;
+  static constexpr std::size_t kDefaultCapacity = std::size_t{320} << 10;
 
-  // The storage a buffer that flushes at `flush_at` bytes and must take
-  // requests for `largest_room` bytes at once needs.
-  static constexpr std::size_t storage_for(std::size_t flush_at,
-                                           std::size_t largest_room) {
-    return flush_at + largest_room;
-  }
-
-  // Buffers into storage; room() may then be asked for at most
-  // storage.size() - flush_at bytes at once.
-  output_buffer(byte_sink& sink, std::span<char> storage, std::size_t flush_at);
-  // Buffers into storage of its own, taking room() requests of up to
-  // `largest_room` bytes.
+  // Buffers into storage; writes it out when a request for room does not
+  // fit, so room() may be asked for up to storage.size() bytes at once.
+  output_buffer(byte_sink& sink, std::span<char> storage);
+  // Buffers into storage of its own.
   explicit output_buffer(byte_sink& sink,
-                         std::size_t flush_at = kDefaultFlushAt,
-                         std::size_t largest_room = 64 << 10);
+                         std::size_t capacity = kDefaultCapacity);
 
-  // Returns room for n bytes at the end of the buffer, flushing first when
-  // it is short; pass the end of what was written there to commit().
+  // Returns room for n bytes at the end of the buffer, writing the buffer
+  // out first when it is short; pass the end of what was written there to
+  // commit().
   char* room(std::size_t n) {
     if (n > capacity_ - size_) flush();
     return buf_ + size_;
@@ -149,8 +141,6 @@ class output_buffer {
     std::memcpy(at, bytes.data(), bytes.size());
     commit(at + bytes.size());
   }
-  // Writes the buffer out once it holds flush_at bytes; returns ok().
-  bool maybe_flush() { return size_ < flush_at_ ? ok_ : flush(); }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
   bool ok() const { return ok_; }
@@ -160,7 +150,6 @@ class output_buffer {
   std::unique_ptr<char[]> owned_;
   char* buf_;
   std::size_t capacity_;
-  std::size_t flush_at_;
   std::size_t size_ = 0;
   bool ok_ = true;
 };

@@ -29,7 +29,6 @@ constexpr std::size_t kLongestRun = std::size_t{64} << 10;
 constexpr std::size_t kLargestRoom = text_converter::max_output(kLongestRun);
 
 struct storage_layout {
-  std::size_t block;
   std::size_t reader;
   std::size_t output;
   std::size_t total() const { return reader + output; }
@@ -37,8 +36,9 @@ struct storage_layout {
 
 storage_layout layout_for(std::size_t block) {
   block = std::max<std::size_t>(block, 1);
-  return {block, block_reader::storage_for(block),
-          output_buffer::storage_for(block, kLargestRoom)};
+  // The output is written out about once a block, and always has room for
+  // the largest request.
+  return {block_reader::storage_for(block), block + kLargestRoom};
 }
 
 // Converts a piece of the reader's buffer, which may be read a little past.
@@ -124,7 +124,6 @@ class filter_run {
         start();
         body_region(rest.substr(0, body));
         in_.consume(body);
-        if (!out_.maybe_flush()) return outcome::unwritable;
       }
       // All that is decided is written before a read that may wait.
       if (!out_.flush()) return outcome::unwritable;
@@ -261,8 +260,7 @@ outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
   const storage_layout layout = layout_for(block);
   if (storage.size() < layout.total()) return outcome::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
-  output_buffer buffered(out, storage.subspan(layout.reader, layout.output),
-                         layout.block);
+  output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
   return filter_run(reader, buffered).run();
 }
 
