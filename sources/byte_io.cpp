@@ -71,12 +71,6 @@ bool block_reader::refill() {
 output_buffer::output_buffer(byte_sink& sink, std::span<char> storage)
     : sink_(sink), buf_(storage.data()), capacity_(storage.size()) {}
 
-output_buffer::output_buffer(byte_sink& sink, std::size_t capacity)
-    : sink_(sink),
-      owned_(std::make_unique_for_overwrite<char[]>(capacity)),
-      buf_(owned_.get()),
-      capacity_(capacity) {}
-
 bool output_buffer::flush() {
   if (ok_ && size_ > 0) ok_ = sink_.write({buf_, size_});
   size_ = 0;

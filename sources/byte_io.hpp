@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -78,7 +77,7 @@ class block_reader {
  public:
   static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
   // How many unconsumed bytes a caller may leave before a refill: the first
-  // line, two closing lines and an unfinished line behind them.
+  // line and the two lines that may close the file, with a line to spare.
   static constexpr std::size_t kMaxCarry = 4 * kMaxLine;
 
   // Past the last byte read there are always this many more that may be
@@ -119,14 +118,9 @@ class block_reader {
 // a failed write it drops everything, and every later flush fails too.
 class output_buffer {
  public:
-  static constexpr std::size_t kDefaultCapacity = std::size_t{320} << 10;
-
   // Buffers into storage; writes it out when a request for room does not
   // fit, so room() may be asked for up to storage.size() bytes at once.
   output_buffer(byte_sink& sink, std::span<char> storage);
-  // Buffers into storage of its own.
-  explicit output_buffer(byte_sink& sink,
-                         std::size_t capacity = kDefaultCapacity);
 
   // Returns room for n bytes at the end of the buffer, writing the buffer
   // out first when it is short; pass the end of what was written there to
@@ -147,7 +141,6 @@ class output_buffer {
 
  private:
   byte_sink& sink_;
-  std::unique_ptr<char[]> owned_;
   char* buf_;
   std::size_t capacity_;
   std::size_t size_ = 0;

@@ -188,7 +188,8 @@ class CountingSink final : public byte_sink {
 
 TEST(OutputBuffer, WritesInLargePiecesAndKeepsEveryByte) {
   CountingSink sink;
-  output_buffer out(sink);
+  std::vector<char> storage(320 << 10);
+  output_buffer out(sink, storage);
   std::string want;
   for (int i = 0; i < 100000; ++i) {
     const std::string piece = std::to_string(i) + "\n";
@@ -210,7 +211,8 @@ TEST(OutputBuffer, WritesInLargePiecesAndKeepsEveryByte) {
 
 TEST(OutputBuffer, AFailedWriteStaysFailed) {
   CountingSink sink(/*fail_from=*/1);
-  output_buffer out(sink);
+  std::vector<char> storage(320 << 10);
+  output_buffer out(sink, storage);
   out.append("first");
   EXPECT_TRUE(out.flush());
   out.append("second");
