@@ -86,59 +86,6 @@ std::optional<std::size_t> match_name(std::string_view value) {
   return std::nullopt;
 }
 
-// Every name again, at a slot that its first and third bytes pick, so that
-// a value is checked against the one name it could be with no branch on
-// which: each slot holds a name's bytes as a word, the bytes it fills, and
-// what it becomes, "#rrggbb" and the closing quote, as a word too.
-struct hashed_name {
-  std::uint64_t bits = 0;
-  std::uint64_t mask = 0;
-  std::uint64_t replacement = 0;
-  std::size_t size = 0;  // 0 for a free slot
-};
-
-constexpr std::size_t kSlots = 64;
-
-constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
-  return (first * 3U + third) % kSlots;
-}
-
-constexpr std::array<hashed_name, kSlots> hash_names() {
-  std::array<hashed_name, kSlots> slots{};
-  for (std::size_t i = 0; i < color_names.size(); ++i) {
-    const std::string_view name = color_names[i];
-    hashed_name& s = slots[slot_of(static_cast<unsigned char>(name[0]),
-                                   static_cast<unsigned char>(name[2]))];
-    // Two names in one slot would make this constant expression fail.
-    if (s.size != 0) throw "two colour names share a slot";
-    std::array<char, 8> code{};
-    for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
-    code[7] = '"';
-    s = {kPackedNames[i].bits, kPackedNames[i].mask,
-         std::bit_cast<std::uint64_t>(code), name.size()};
-  }
-  return slots;
-}
-
-constexpr auto kHashedNames = hash_names();
-
-// Replaces the colour name that starts at p, if any, by its code and quote;
-// there must be eight bytes at p, and room for eight at out.
-void replace_value(const char*& p, char*& out) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  const hashed_name& s = kHashedNames[slot_of(
-      static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
-  // All ones on a hit, else zero: what is skipped and written is masked,
-  // not branched on, since values are as unpredictable as captions.
-  const auto same = static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
-  const auto used = static_cast<std::size_t>(s.size != 0);
-  const std::size_t hit = 0 - (same & used);
-  std::memcpy(out, &s.replacement, sizeof s.replacement);
-  out += sizeof s.replacement & hit;
-  p += s.size & hit;
-}
-
 // How many bytes at the end of [data, data + size) could begin a key that
 // later bytes complete; usually none, since lines end in a newline.
 std::size_t key_start_at_end(const char* data, std::size_t size,
@@ -171,15 +118,6 @@ char* put_escaped(char* out, char c) {
   return out + 1;
 }
 
-using simd::positions;
-
-// The same without escaping, for markup.
-positions copy_to_equals(const char* p, const char* end, char* out) {
-  const void* eq = std::memchr(p, '=', static_cast<std::size_t>(end - p));
-  const char* const stop = eq ? static_cast<const char*>(eq) + 1 : end;
-  return {stop, put(out, {p, static_cast<std::size_t>(stop - p)})};
-}
-
 }  // namespace
 
 // Converts data[0, size) as far as it can be decided without later bytes
@@ -191,13 +129,17 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   // char pointer may alias the members, and would make the compiler reload
   // them after every one.
   const bool markup = is_markup_;
-  const auto escape_to_equals = simd::active().escape_to_equals;
+  const auto convert_text = simd::active().convert_text;
   mode state = mode_;
   std::uint64_t value_at = value_at_;
   char* out = out_ref;
   const char* p = data;
   const char* const end = data + size;
   const char* const readable_end = end + readable_after;
+  // Bytes at the end that could begin a key wait for the next piece, so
+  // that the kernel sees every key whole.
+  const char* const held =
+      last ? end : end - key_start_at_end(data, size, kNextKey);
   const char* used = end;
   for (;;) {
     if (state == mode::at_value) {
@@ -210,10 +152,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       value_at -= step;
       // The value may start in a later piece, or need more bytes than are
       // here to tell every name apart.
-      if (value_at > 0 || p == end) {
-        used = end;
-        break;
-      }
+      if (value_at > 0 || p == end) break;
       const std::string_view rest(p, static_cast<std::size_t>(end - p));
       if (!last && rest.size() < kLongestName) {
         used = p;
@@ -228,50 +167,22 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       // inside a replaced name, so searching from p finds the same one.
       state = mode::next_search;
     }
-    bool first = state == mode::first_search;
-    const char* search_from = p;
-    const auto hold_back = [&](std::string_view key) {
-      return last ? end
-                  : end - key_start_at_end(p, static_cast<std::size_t>(end - p),
-                                           key);
-    };
-    used = hold_back(first ? kFirstKey : kNextKey);
-    while (p < used) {
-      const positions next = markup
-                                 ? copy_to_equals(p, used, out)
-                                 : escape_to_equals(p, used, readable_end, out);
-      p = next.in;
-      out = next.out;
-      if (p[-1] != '=') break;
-      // A key ends at this '=' if "color" stands before it, and for every
-      // key but the first, a quote after it.
-      const char* const equals = p - 1;
-      if (equals - search_from < 5 ||
-          std::memcmp(equals - 5, kFirstKey.data(), 5) != 0 ||
-          (!first && (p == end || *p != '"'))) {
-        continue;
-      }
-      if (static_cast<std::size_t>(used - p) <= kLongestName) {
-        // The value may lie partly beyond what can be decided now.
-        state = mode::at_value;
-        value_at = static_cast<std::uint64_t>(equals - 5 + kValueOffset - p);
-        break;
-      }
-      // The usual case, all here: the byte before the value, then the
-      // value, which ends before what is held back.
-      out = markup ? put(out, {p, 1}) : put_escaped(out, *p);
-      ++p;
-      replace_value(p, out);
-      if (first) {
-        first = false;
-        used = hold_back(kNextKey);
-      }
-      search_from = p;
+    // A value decided here never runs into the held bytes, which begin a
+    // key; but p may pass them when nothing is held.
+    const char* const stop = std::max(p, held);
+    const simd::text_positions next = convert_text(
+        p, stop, readable_end, out, !markup, state == mode::first_search);
+    p = next.in;
+    out = next.out;
+    state = next.first ? mode::first_search : mode::next_search;
+    if (!next.at_value) {
+      used = stop;
+      break;
     }
-    if (state != mode::at_value) {
-      state = first ? mode::first_search : mode::next_search;
-    }
-    if (state != mode::at_value) break;
+    // Past a key's '=', with a value that lies partly beyond what can be
+    // decided now, one byte on.
+    state = mode::at_value;
+    value_at = 1;
   }
   mode_ = state;
   value_at_ = value_at;

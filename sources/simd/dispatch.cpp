@@ -12,6 +12,9 @@ const kernels& get();
 namespace avx2 {
 const kernels& get();
 }
+namespace avx512 {
+const kernels& get();
+}
 #endif
 
 namespace {
@@ -22,6 +25,14 @@ bool can_run(const kernels& k) {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
            __builtin_cpu_supports("popcnt");
+  }
+  if (k.name == "avx512") {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
   }
 #endif
   (void)k;
@@ -34,7 +45,8 @@ const kernels* g_active = &chosen_kernels();
 
 std::span<const kernels> built_kernels() noexcept {
 #if defined(__x86_64__)
-  static const kernels all[] = {portable::get(), sse2::get(), avx2::get()};
+  static const kernels all[] = {portable::get(), sse2::get(), avx2::get(),
+                                   avx512::get()};
 #else
   static const kernels all[] = {portable::get()};
 #endif

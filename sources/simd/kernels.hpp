@@ -8,23 +8,29 @@
 
 namespace zorbu::simd {
 
-struct positions {
+struct text_positions {
   const char* in;
   char* out;
+  bool first;     // the first key is still to come
+  bool at_value;  // in is just past a key's '=', whose value is not all here
 };
 
 // The most that a kernel writes past the end of what it reports written.
-inline constexpr std::size_t kOutputSlack = 64;
+inline constexpr std::size_t kOutputSlack = 128;
 
 struct kernels {
   std::string_view name;
-  // Copies [p, end) to out with '<' as "{{{" and '>' as "}}}", up to and
-  // including the first '='. Returns where it stopped in both: just past
-  // that '=', or at end when there is none. May read, but does not use, the
-  // bytes from end to readable_end, and may write kOutputSlack bytes past
-  // the returned out.
-  positions (*escape_to_equals)(const char* p, const char* end,
-                                const char* readable_end, char* out);
+  // Converts [p, end) to out: each colour key's value replaced when all of
+  // it lies before end, and '<' and '>' escaped as "{{{" and "}}}" when
+  // escape is set. first says that the first key, "color=" with or without
+  // a quote after it, is still to come; every later key is `color="`. A
+  // key must start at p or later. Stops at end, or just past the '=' of a
+  // key whose value needs bytes from end on. May read, but does not use,
+  // the bytes from end to readable_end, and may write kOutputSlack bytes
+  // past the returned out.
+  text_positions (*convert_text)(const char* p, const char* end,
+                                 const char* readable_end, char* out,
+                                 bool escape, bool first);
   // Returns the first '<' in [p, end) that `name` follows, or end when
   // there is none. The name must not be empty.
   const char* (*find_tag_start)(const char* p, const char* end,

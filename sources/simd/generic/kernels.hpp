@@ -3,13 +3,19 @@
 //   V::kWidth                           bytes in a vector;
 //   V::load(const char*) -> V::vec      an unaligned load;
 //   V::store(char*, V::vec)             an unaligned store;
-//   V::eq(V::vec, char) -> mask_t       bit i set where byte i equals c.
+//   V::eq(V::vec, char) -> mask_t       bit i set where byte i equals c;
+// and may supply
+//   V::put_escaped(V::vec, brackets, count, out) -> out
+//                                       the first count bytes written out
+//                                       with the bytes at brackets as three,
+//                                       where the target has a way to do it
+//                                       without a step for each bracket.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
 // code uses no standard library templates, which would be.
 
 inline std::size_t count_zeros(mask_t m) {
-  return static_cast<std::size_t>(__builtin_ctz(m));
+  return static_cast<std::size_t>(std::countr_zero(m));
 }
 
 // Writes the escape of a bracket, "{{{" or "}}}", as one four-byte store;
@@ -21,42 +27,20 @@ inline void put_bracket(char* out, char c) {
   std::memcpy(out, &word, sizeof word);
 }
 
-inline positions escape_to_equals(const char* p, const char* end,
-                                  const char* readable_end, char* out) {
-  constexpr std::size_t W = V::kWidth;
-  // Near the end, where the loads behind a bracket would leave what may be
-  // read, blocks come from a copy padded with zero bytes. That copy is slow
-  // to load back, so callers that can let a little more be read say so.
-  char tail[2 * W];
-  while (p != end) {
-    const auto left = static_cast<std::size_t>(end - p);
-    const char* block = p;
-    if (static_cast<std::size_t>(readable_end - p) < 2 * W) {
-      std::memcpy(tail, p, left);
-      std::memset(tail + left, 0, sizeof tail - left);
-      block = tail;
-    }
-    const typename V::vec v = V::load(block);
-    mask_t lt = V::eq(v, '<');
-    mask_t gt = V::eq(v, '>');
-    mask_t eq = V::eq(v, '=');
-    V::store(out, v);
-    const std::size_t whole = left < W ? left : W;
-    if (left < W) {
-      const mask_t inside = (mask_t{1} << left) - 1;
-      lt &= inside;
-      gt &= inside;
-      eq &= inside;
-    }
-    if ((lt | gt | eq) == 0) {
-      p += whole;
-      out += whole;
-      continue;
-    }
-    // Stop after the first '=', if there is one.
-    const std::size_t count = eq == 0 ? whole : count_zeros(eq) + 1;
-    mask_t brackets = lt | gt;
-    if (count < W) brackets &= (mask_t{1} << count) - 1;
+// Writes the first count bytes of v, which was loaded from block, with the
+// bytes at brackets escaped; returns the end of what it wrote.
+template <class T>
+concept has_put_escaped = requires(typename T::vec v, char* out) {
+  { T::put_escaped(v, mask_t{}, std::size_t{}, out) } -> std::same_as<char*>;
+};
+
+template <class T>
+char* put_escaped(typename T::vec v, const char* block, mask_t brackets,
+                  std::size_t count, char* out) {
+  if constexpr (has_put_escaped<T>) {
+    return T::put_escaped(v, brackets, count, out);
+  } else {
+    T::store(out, v);
     // Every bracket before this one moved what follows two bytes on: each
     // write's place is known from the bracket's index alone, so the writes
     // do not wait for one another.
@@ -65,13 +49,177 @@ inline positions escape_to_equals(const char* p, const char* end,
       const std::size_t at = count_zeros(brackets);
       put_bracket(out + at + shift, block[at]);
       shift += 2;
-      V::store(out + at + 1 + shift, V::load(block + at + 1));
+      T::store(out + at + 1 + shift, T::load(block + at + 1));
     }
-    out += count + shift;
-    p += count;
-    if (eq != 0) return {p, out};
+    return out + count + shift;
   }
-  return {end, out};
+}
+
+// Every colour name again, at a slot that its first and third bytes pick,
+// so that a value is checked against the one name it could be with no
+// branch on which: each slot holds a name's bytes as a word, the bytes it
+// fills, and what it becomes, "#rrggbb" and the closing quote, as a word
+// too.
+struct hashed_name {
+  std::uint64_t bits;
+  std::uint64_t mask;
+  std::uint64_t replacement;
+  std::size_t size;  // 0 for a free slot
+};
+
+constexpr std::size_t kSlots = 64;
+
+constexpr std::size_t kLongestName = [] {
+  std::size_t longest = 0;
+  for (const std::string_view name : color_names) {
+    longest = name.size() > longest ? name.size() : longest;
+  }
+  return longest;
+}();
+static_assert(kLongestName <= 8);
+
+constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
+  return (first * 3U + third) % kSlots;
+}
+
+// The bytes of text as a word in memory order; at most eight of them.
+constexpr std::uint64_t word_of(std::string_view text) {
+  std::uint64_t word = 0;
+  for (std::size_t b = 0; b < text.size(); ++b) {
+    word |= std::uint64_t{static_cast<unsigned char>(text[b])} << (8 * b);
+  }
+  return std::endian::native == std::endian::little
+             ? word
+             : __builtin_bswap64(word);
+}
+
+struct name_slots {
+  hashed_name slot[kSlots];
+};
+
+constexpr name_slots hash_names() {
+  name_slots slots{};
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    const std::string_view name = color_names[i];
+    hashed_name& s = slots.slot[slot_of(static_cast<unsigned char>(name[0]),
+                                        static_cast<unsigned char>(name[2]))];
+    // Two names in one slot would make this constant expression fail.
+    if (s.size != 0) throw "two colour names share a slot";
+    char code[8] = {};
+    for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
+    code[7] = '"';
+    s = {word_of(name), word_of(std::string_view("\xff\xff\xff\xff\xff\xff\xff\xff", name.size())),
+         word_of({code, 8}), name.size()};
+  }
+  return slots;
+}
+
+constexpr name_slots kHashedNames = hash_names();
+
+// Replaces the colour name that starts at p, if any, by its code and quote;
+// there must be eight bytes at p, and room for eight at out.
+inline void replace_value(const char*& p, char*& out) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const hashed_name& s = kHashedNames.slot[slot_of(
+      static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
+  // All ones on a hit, else zero: what is skipped and written is masked,
+  // not branched on, since values are as unpredictable as captions.
+  const auto same = static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
+  const auto used = static_cast<std::size_t>(s.size != 0);
+  const std::size_t hit = 0 - (same & used);
+  std::memcpy(out, &s.replacement, sizeof s.replacement);
+  out += sizeof s.replacement & hit;
+  p += s.size & hit;
+}
+
+// The key's "color=", whose '=' a value follows one byte on.
+constexpr std::size_t kKey = 6;
+
+inline mask_t low_bits(std::size_t n) {
+  return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
+}
+
+inline text_positions convert_text(const char* p, const char* end,
+                                   const char* readable_end, char* out,
+                                   bool escape, bool first) {
+  constexpr std::size_t W = V::kWidth;
+  // Blocks are read at fixed steps, so that no load waits on what the last
+  // value was; a part of a block is loaded again from where it starts,
+  // which escaping a bracket a step at a time reads two vectors past.
+  // Near the end, where those loads would leave what may be read, blocks
+  // come from a copy padded with zero bytes. That copy is slow to load
+  // back, so callers that can let a little more be read say so.
+  char tail[(has_put_escaped<V> ? 2 : 3) * W];
+  const mask_t escaped = escape ? ~mask_t{0} : 0;
+  // A key must start here or later: at the start, or where the last value
+  // began.
+  const char* from = p;
+  // The bytes of the block before this one are done; a value that ran
+  // past the last block leaves it above zero.
+  std::size_t done = 0;
+  while (p + done < end) {
+    if (done >= W) {
+      p += W;
+      done -= W;
+      continue;
+    }
+    const auto left = static_cast<std::size_t>(end - p);
+    const char* block = p;
+    if (static_cast<std::size_t>(readable_end - p) < sizeof tail) {
+      const std::size_t copied = std::min(left, sizeof tail);
+      std::memcpy(tail, p, copied);
+      std::memset(tail + copied, 0, sizeof tail - copied);
+      block = tail;
+    }
+    const typename V::vec v = V::load(block);
+    const std::size_t whole = left < W ? left : W;
+    const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
+    // No '=' can stand where done skips: a colour name has none, and one
+    // just after a key's '=' has no "color" before it. So which '=' are
+    // keys does not wait on the values.
+    mask_t equals = V::eq(v, '=') & low_bits(whole);
+    // Writes the block's bytes from done up to at.
+    const auto put_to = [&](std::size_t at) {
+      const std::size_t count = at - done;
+      out = put_escaped<V>(done == 0 ? v : V::load(block + done), block + done,
+                           (brackets >> done) & low_bits(count), count, out);
+      done = at;
+    };
+    while (equals != 0) {
+      const char* const sign = p + count_zeros(equals);
+      equals &= equals - 1;
+      // A key is "color" before the '=' and, for every key but the first, a
+      // quote after it.
+      if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
+          std::memcmp(sign - (kKey - 1), "color", kKey - 1) != 0) {
+        continue;
+      }
+      const char* const after = sign + 1;
+      if (!first && (after == end || *after != '"')) continue;
+      put_to(static_cast<std::size_t>(after - p));
+      if (static_cast<std::size_t>(end - after) < 1 + kLongestName) {
+        // The value is not all here: the caller goes on from the '='.
+        return {after, out, first, true};
+      }
+      // The value starts one byte on, whatever that byte is.
+      if (escape && (*after == '<' || *after == '>')) {
+        put_bracket(out, *after);
+        out += 3;
+      } else {
+        *out++ = *after;
+      }
+      const char* value = after + 1;
+      from = value;
+      replace_value(value, out);
+      first = false;
+      done = static_cast<std::size_t>(value - p);
+    }
+    if (done < whole) put_to(whole);
+    p += whole;
+    done -= whole;
+  }
+  return {p + done, out, first, false};
 }
 
 inline bool rest_is(const char* at, const char* end, std::string_view name) {
@@ -100,4 +248,4 @@ inline const char* find_tag_start(const char* p, const char* end,
   return end;
 }
 
-inline constexpr kernels kKernels = {kName, &escape_to_equals, &find_tag_start};
+inline constexpr kernels kKernels = {kName, &convert_text, &find_tag_start};

@@ -1,15 +1,20 @@
 // What every target's kernels need before generic/kernels.hpp.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
+#include "../../color_convert.hpp"
 #include "../kernels.hpp"
 
 namespace zorbu::simd {
 
-// Bit i stands for byte i of a vector.
-using mask_t = std::uint32_t;
+// Bit i stands for byte i of a vector; the widest vector is 64 bytes.
+using mask_t = std::uint64_t;
 
 }  // namespace zorbu::simd

@@ -1,0 +1,74 @@
+// The AVX-512 kernels, sixty-four bytes at a time, for processors with the
+// byte compress and permute instructions (VBMI and VBMI2). This file alone
+// is built with them enabled, and runs only where the processor has them.
+// GCC 12's own intrinsics leave the upper half of a widened vector
+// undefined on purpose, and then warn that it may be used uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include "../generic/prelude.hpp"
+
+namespace zorbu::simd::avx512 {
+
+namespace {
+
+constexpr std::string_view kName = "avx512";
+
+// Byte j of each pattern is j / 3 + 16 * k, for k = 0 to 3: sixteen bytes
+// of a vector, starting at byte 16 * k, each three times over.
+// Byte j of pattern k is j / 3 + 21 * k: twenty-one bytes of a vector,
+// starting at byte 21 * k, each three times over.
+constexpr std::size_t kPiece = 21;
+alignas(64) constexpr auto kTriples = [] {
+  std::array<std::array<char, 64>, 4> t{};
+  for (std::size_t k = 0; k < 4; ++k) {
+    for (std::size_t j = 0; j < 64; ++j) {
+      t[k][j] = static_cast<char>(std::min<std::size_t>(j / 3 + kPiece * k, 63));
+    }
+  }
+  return t;
+}();
+
+// Bit 3i set for each byte of a piece: the first of each byte's copies.
+constexpr std::uint64_t kFirstCopies = 0x1249249249249249ULL;
+
+struct V {
+  static constexpr std::size_t kWidth = 64;
+  using vec = __m512i;
+  static vec load(const char* p) { return _mm512_loadu_si512(p); }
+  static void store(char* p, vec v) { _mm512_storeu_si512(p, v); }
+  static mask_t eq(vec v, char c) {
+    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
+  }
+  // Each piece of twenty-one bytes is spread to three copies apiece, and
+  // the copies that a byte other than a bracket does not want are squeezed
+  // out: no step depends on where the brackets are, so nothing is
+  // mispredicted however dense they come. Writes up to 64 bytes past the
+  // returned end.
+  static char* put_escaped(vec v, mask_t brackets, std::size_t count,
+                           char* out) {
+    // '<' + 0x3f is '{' and '>' + 0x3f is '}'.
+    const vec braces =
+        _mm512_mask_add_epi8(v, brackets, v, _mm512_set1_epi8(0x3f));
+    char* const end =
+        out + count + 2 * static_cast<std::size_t>(std::popcount(brackets));
+    for (std::size_t k = 0; k * kPiece < count; ++k) {
+      const vec triples = _mm512_permutexvar_epi8(
+          _mm512_load_si512(kTriples[k].data()), braces);
+      const std::uint64_t b = brackets >> (kPiece * k) & 0x1fffff;
+      const std::uint64_t spread = _pdep_u64(b, kFirstCopies);
+      const __mmask64 keep = kFirstCopies | spread << 1 | spread << 2;
+      _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, triples));
+      out += kPiece + 2 * static_cast<std::size_t>(std::popcount(b));
+    }
+    return end;
+  }
+};
+
+#include "../generic/kernels.hpp"
+
+}  // namespace
+
+const kernels& get() { return kKernels; }
+
+}  // namespace zorbu::simd::avx512
