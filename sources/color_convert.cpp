@@ -170,8 +170,9 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
     // A value decided here never runs into the held bytes, which begin a
     // key; but p may pass them when nothing is held.
     const char* const stop = std::max(p, held);
-    const simd::text_positions next = convert_text(
-        p, stop, readable_end, out, !markup, state == mode::first_search);
+    const simd::text_positions next =
+        convert_text(p, stop, readable_end, out, !markup,
+                     state == mode::first_search, last);
     p = next.in;
     out = next.out;
     state = next.first ? mode::first_search : mode::next_search;
@@ -227,14 +228,19 @@ char* text_converter::finish(char* out) {
   return out;
 }
 
+char* convert_whole(std::string_view text, bool is_markup, char* out,
+                    std::size_t readable_after) {
+  const char* const end = text.data() + text.size();
+  return simd::active()
+      .convert_text(text.data(), end, end + readable_after, out, !is_markup,
+                    true, true)
+      .out;
+}
+
 std::string convert_htmltext(std::string_view src, bool is_markup) {
-  std::string out(
-      text_converter::max_output(src.size()) + text_converter::max_output(0),
-      '\0');
-  text_converter converter(is_markup);
-  char* end = converter.feed(src, out.data());
-  end = converter.finish(end);
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  std::string out(text_converter::max_output(src.size()), '\0');
+  out.resize(static_cast<std::size_t>(
+      convert_whole(src, is_markup, out.data()) - out.data()));
   return out;
 }
 

@@ -63,6 +63,13 @@ class text_converter {
   std::size_t held_size_ = 0;
 };
 
+// Converts a whole text at once into out, which has room for
+// text_converter::max_output(text.size()) bytes; the caller may let
+// readable_after bytes past the text be read (never used). Returns the end
+// of what it wrote: out itself for an empty text.
+char* convert_whole(std::string_view text, bool is_markup, char* out,
+                    std::size_t readable_after = 0);
+
 // Converts a whole text; an empty text gives an empty result.
 std::string convert_htmltext(std::string_view src, bool is_markup);
 

@@ -25,8 +25,13 @@ namespace {
 // one run writes stays bounded.
 constexpr std::size_t kLongestRun = std::size_t{64} << 10;
 
-// The most that one request for output room asks for: a run converted.
-constexpr std::size_t kLargestRoom = text_converter::max_output(kLongestRun);
+// What ends each segment.
+constexpr std::string_view kCloseTag = "</time>";
+
+// The most that one request for output room asks for: a run converted, and
+// the tag that ends it.
+constexpr std::size_t kLargestRoom =
+    text_converter::max_output(kLongestRun) + kCloseTag.size();
 
 struct storage_layout {
   std::size_t reader;
@@ -74,7 +79,7 @@ class segment_writer {
   // Writes the rest of the segment and "</time>".
   void close() {
     finish(converter_, out_);
-    out_.append("</time>");
+    out_.append(kCloseTag);
     pending_ = false;
   }
 
@@ -208,8 +213,25 @@ class filter_run {
       }
       // Text before the tag closes the pending segment, or stands as a
       // segment of its own rather than being lost.
-      segment_.add({text, static_cast<std::size_t>(tag.data() - text)});
-      if (segment_.pending()) segment_.close();
+      const std::string_view before(text,
+                                    static_cast<std::size_t>(tag.data() - text));
+      if (segment_.pending()) {
+        segment_.add(before);
+        segment_.close();
+      } else if (!before.empty() && before.size() <= kLongestRun) {
+        // A whole segment between two tags of this region, the usual case,
+        // converted at once.
+        char* const room = out_.room(text_converter::max_output(before.size()) +
+                                     kCloseTag.size());
+        char* const e = convert_whole(before, false, room,
+                                      static_cast<std::size_t>(end - tag.data()) +
+                                          block_reader::kReadSlack);
+        std::memcpy(e, kCloseTag.data(), kCloseTag.size());
+        out_.commit(e + kCloseTag.size());
+      } else {
+        segment_.add(before);
+        if (segment_.pending()) segment_.close();
+      }
       if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
         out_.append(tag.substr(0, tag.size() - 2));
         out_.append(">");

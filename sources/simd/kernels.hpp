@@ -20,17 +20,18 @@ inline constexpr std::size_t kOutputSlack = 128;
 
 struct kernels {
   std::string_view name;
-  // Converts [p, end) to out: each colour key's value replaced when all of
-  // it lies before end, and '<' and '>' escaped as "{{{" and "}}}" when
-  // escape is set. first says that the first key, "color=" with or without
-  // a quote after it, is still to come; every later key is `color="`. A
-  // key must start at p or later. Stops at end, or just past the '=' of a
-  // key whose value needs bytes from end on. May read, but does not use,
-  // the bytes from end to readable_end, and may write kOutputSlack bytes
-  // past the returned out.
+  // Converts [p, end) to out: each colour key's value replaced, and '<'
+  // and '>' escaped as "{{{" and "}}}" when escape is set. first says that
+  // the first key, "color=" with or without a quote after it, is still to
+  // come; every later key is `color="`. A key must start at p or later.
+  // last says that the text ends at end; otherwise the converter stops just
+  // past the '=' of a key whose value needs bytes from end on. Returns
+  // where it stopped in both, and whether the first key is still to come.
+  // May read, but does not use, the bytes from end to readable_end, and may
+  // write kOutputSlack bytes past the returned out.
   text_positions (*convert_text)(const char* p, const char* end,
                                  const char* readable_end, char* out,
-                                 bool escape, bool first);
+                                 bool escape, bool first, bool last);
   // Returns the first '<' in [p, end) that `name` follows, or end when
   // there is none. The name must not be empty.
   const char* (*find_tag_start)(const char* p, const char* end,

@@ -116,8 +116,9 @@ constexpr name_slots hash_names() {
 
 constexpr name_slots kHashedNames = hash_names();
 
-// Replaces the colour name that starts at p, if any, by its code and quote;
-// there must be eight bytes at p, and room for eight at out.
+// Replaces the colour name that starts at p, if any, by its code and
+// quote; there must be eight bytes at p, all of them text, and room for
+// eight at out.
 inline void replace_value(const char*& p, char*& out) {
   std::uint64_t word;
   std::memcpy(&word, p, sizeof word);
@@ -133,6 +134,16 @@ inline void replace_value(const char*& p, char*& out) {
   p += s.size & hit;
 }
 
+// The same for a value within eight bytes of the end of the text, at p.
+inline void replace_last_value(const char*& p, const char* end, char*& out) {
+  // Zero bytes, which no name has, stand for what lies past the end.
+  char padded[8] = {};
+  std::memcpy(padded, p, static_cast<std::size_t>(end - p));
+  const char* value = padded;
+  replace_value(value, out);
+  p += value - padded;
+}
+
 // The key's "color=", whose '=' a value follows one byte on.
 constexpr std::size_t kKey = 6;
 
@@ -142,7 +153,7 @@ inline mask_t low_bits(std::size_t n) {
 
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
-                                   bool escape, bool first) {
+                                   bool escape, bool first, bool last) {
   constexpr std::size_t W = V::kWidth;
   // Blocks are read at fixed steps, so that no load waits on what the last
   // value was; a part of a block is loaded again from where it starts,
@@ -197,11 +208,14 @@ inline text_positions convert_text(const char* p, const char* end,
       }
       const char* const after = sign + 1;
       if (!first && (after == end || *after != '"')) continue;
-      put_to(static_cast<std::size_t>(after - p));
-      if (static_cast<std::size_t>(end - after) < 1 + kLongestName) {
+      if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
+        put_to(static_cast<std::size_t>(after - p));
         return {after, out, first, true};
       }
+      put_to(static_cast<std::size_t>(after - p));
+      // A first key at the very end of the text has no value.
+      if (after == end) break;
       // The value starts one byte on, whatever that byte is.
       if (escape && (*after == '<' || *after == '>')) {
         put_bracket(out, *after);
@@ -211,7 +225,11 @@ inline text_positions convert_text(const char* p, const char* end,
       }
       const char* value = after + 1;
       from = value;
-      replace_value(value, out);
+      if (static_cast<std::size_t>(end - value) >= 8) {
+        replace_value(value, out);
+      } else {
+        replace_last_value(value, end, out);
+      }
       first = false;
       done = static_cast<std::size_t>(value - p);
     }
