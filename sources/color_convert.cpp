@@ -172,7 +172,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
     const char* const stop = std::max(p, held);
     const simd::text_positions next =
         convert_text(p, stop, readable_end, out, !markup,
-                     state == mode::first_search, last);
+                     state == mode::first_search, last, '\0');
     p = next.in;
     out = next.out;
     state = next.first ? mode::first_search : mode::next_search;
@@ -233,7 +233,7 @@ char* convert_whole(std::string_view text, bool is_markup, char* out,
   const char* const end = text.data() + text.size();
   return simd::active()
       .convert_text(text.data(), end, end + readable_after, out, !is_markup,
-                    true, true)
+                    true, true, '\0')
       .out;
 }
 

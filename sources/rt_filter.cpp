@@ -7,6 +7,7 @@
 
 #include "color_convert.hpp"
 #include "find_byte.hpp"
+#include "simd/kernels.hpp"
 #include "tag_search.hpp"
 
 namespace zorbu {
@@ -159,85 +160,162 @@ class filter_run {
     started_ = true;
   }
 
-  // Rewrites whole body lines. Only a line with "<time" in it can hold a
-  // time tag, so lines are cut only around those; the text from one time
-  // tag to the next is segment text, converted in one run.
-  void body_region(std::string_view region) {
-    const char* const end = region.data() + region.size();
-    const char* p = region.data();     // a line start at or before `from`
-    const char* from = region.data();  // where the next search begins
-    const char* text = region.data();  // segment text not yet added
-    const char* tag_line = nullptr;    // the line of the last tag written
-    for (;;) {
-      const std::string_view rest(from, static_cast<std::size_t>(end - from));
-      const std::size_t found = find_tag_candidate(rest, "time");
-      if (found == std::string_view::npos) break;
-      const char* const candidate = from + found;
-      // The candidate's line starts a whole number of kMaxLine bytes after
-      // the start of its newline-ended stretch, or after p.
-      const char* origin = p;
-      if (candidate > p && candidate[-1] == '\n') {
-        origin = candidate;
-      } else if (const void* nl = memrchr(
-                     p, '\n', static_cast<std::size_t>(candidate - p))) {
-        origin = static_cast<const char*>(nl) + 1;
-      }
-      const char* const line =
-          origin +
-          static_cast<std::size_t>(candidate - origin) / kMaxLine * kMaxLine;
-      // Only the first time tag of a line counts; later ones are text.
-      if (line == tag_line) {
-        from = candidate + 1;
-        continue;
-      }
+  // Where the scan of a region for time tags stands.
+  struct scan {
+    const char* end;
+    const char* p;         // a line start at or before `from`
+    const char* from;      // candidates before this are passed over
+    const char* tag_line;  // the line of the last tag written
+  };
+
+  // Decides whether the time tag of the candidate's line is to be written
+  // now, and which it is: the candidate itself, or for an unusual line, the
+  // first that the tag search finds on it. Returns false for a candidate
+  // passed over, or on a line already done or without one.
+  bool tag_at(scan& s, const char* candidate, std::string_view& tag,
+              const char*& after) {
+    if (candidate < s.from) return false;
+    // The candidate's line starts a whole number of kMaxLine bytes after
+    // the start of its newline-ended stretch, or after p.
+    const char* origin = s.p;
+    if (candidate > s.p && candidate[-1] == '\n') {
+      origin = candidate;
+    } else if (const void* nl = memrchr(
+                   s.p, '\n', static_cast<std::size_t>(candidate - s.p))) {
+      origin = static_cast<const char*>(nl) + 1;
+    }
+    const char* const line =
+        origin +
+        static_cast<std::size_t>(candidate - origin) / kMaxLine * kMaxLine;
+    // Only the first time tag of a line counts; later ones are text.
+    if (line == s.tag_line) return false;
+    if (line == candidate && plain_tag_at_line_start(line, s.end, tag)) {
+      // The usual case, decided without walking the line: what the tag
+      // search would find too.
+      after = tag.data() + tag.size();
+      s.p = line;
+      s.from = after;
+      s.tag_line = line;
+      return true;
+    }
+    const std::string_view from_line(line,
+                                     static_cast<std::size_t>(s.end - line));
+    const std::string_view whole =
+        from_line.substr(0, line_length(from_line, true));
+    s.p = s.from = line + whole.size();
+    s.tag_line = nullptr;
+    const auto past = search_tag(whole, "time", tag_);
+    if (!past) return false;
+    tag = tag_.text;
+    after = line + *past;
+    return true;
+  }
+
+  // Writes a time tag as an opening tag.
+  void put_tag(std::string_view tag) {
+    if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
+      out_.append(tag.substr(0, tag.size() - 2));
+      out_.append(">");
+    } else {
+      out_.append(tag);
+    }
+  }
+
+  // Converts a whole segment of this region, and ends it.
+  void put_segment(std::string_view text, const char* end) {
+    if (text.empty()) return;
+    char* const room =
+        out_.room(text_converter::max_output(text.size()) + kCloseTag.size());
+    char* const e = convert_whole(
+        text, false, room,
+        static_cast<std::size_t>(end - text.data() - text.size()) +
+            block_reader::kReadSlack);
+    std::memcpy(e, kCloseTag.data(), kCloseTag.size());
+    out_.commit(e + kCloseTag.size());
+  }
+
+  // Finds the next time tag after text, converting the segment before it
+  // in the same pass. Returns false, having written nothing, when no tag
+  // ends the segment within kLongestRun bytes.
+  bool next_whole_segment(scan& s, const char*& text) {
+    const char* const end = s.end;
+    const char* const limit =
+        text + std::min<std::size_t>(static_cast<std::size_t>(end - text),
+                                     kLongestRun);
+    char* const room = out_.room(
+        text_converter::max_output(static_cast<std::size_t>(limit - text)) +
+        kCloseTag.size());
+    char* out = room;
+    bool first = true;
+    for (const char* at = text; at < limit;) {
+      const simd::text_positions r = kernels_.convert_text(
+          at, limit, end + block_reader::kReadSlack, out, true, first, true,
+          't');
+      if (!r.at_tag) return false;
+      out = r.out;
+      first = r.first;
+      const char* const candidate = r.in;
       std::string_view tag;
       const char* after = nullptr;
-      if (line == candidate && plain_tag_at_line_start(line, end, tag)) {
-        // The usual case, decided without walking the line: what the tag
-        // search would find too.
-        after = tag.data() + tag.size();
-        p = line;
-        from = after;
-        tag_line = line;
-      } else {
-        const std::string_view from_line(line,
-                                         static_cast<std::size_t>(end - line));
-        const std::string_view whole =
-            from_line.substr(0, line_length(from_line, true));
-        p = from = line + whole.size();
-        tag_line = nullptr;
-        const auto past = search_tag(whole, "time", tag_);
-        if (!past) continue;
-        tag = tag_.text;
-        after = line + *past;
+      if (tag_at(s, candidate, tag, after)) {
+        if (tag.data() == candidate) {
+          if (out != room) out = put(out, kCloseTag);
+          out_.commit(out);
+        } else {
+          put_segment({text, static_cast<std::size_t>(tag.data() - text)},
+                      end);
+        }
+        put_tag(tag);
+        text = after;
+        return true;
+      }
+      // A '<' of the text after all.
+      out = put(out, "{{{");
+      at = candidate + 1;
+    }
+    return false;
+  }
+
+  static char* put(char* out, std::string_view bytes) {
+    std::memcpy(out, bytes.data(), bytes.size());
+    return out + bytes.size();
+  }
+
+  // Rewrites whole body lines. Only a line with "<time" in it can hold a
+  // time tag, so lines are cut only around those; the text from one time
+  // tag to the next is segment text.
+  void body_region(std::string_view region) {
+    const char* const end = region.data() + region.size();
+    scan s{end, region.data(), region.data(), nullptr};
+    const char* text = region.data();  // segment text not yet added
+    for (;;) {
+      // Segments that start and end in this region, the usual case, are
+      // converted in the pass that finds their end.
+      while (!segment_.pending() && text < end &&
+             next_whole_segment(s, text)) {
+      }
+      const std::string_view rest(s.from,
+                                  static_cast<std::size_t>(end - s.from));
+      const std::size_t found = find_tag_candidate(rest, "time");
+      if (found == std::string_view::npos) break;
+      const char* const candidate = s.from + found;
+      std::string_view tag;
+      const char* after = nullptr;
+      if (!tag_at(s, candidate, tag, after)) {
+        s.from = std::max(s.from, candidate + 1);
+        continue;
       }
       // Text before the tag closes the pending segment, or stands as a
       // segment of its own rather than being lost.
-      const std::string_view before(text,
-                                    static_cast<std::size_t>(tag.data() - text));
-      if (segment_.pending()) {
-        segment_.add(before);
-        segment_.close();
-      } else if (!before.empty() && before.size() <= kLongestRun) {
-        // A whole segment between two tags of this region, the usual case,
-        // converted at once.
-        char* const room = out_.room(text_converter::max_output(before.size()) +
-                                     kCloseTag.size());
-        char* const e = convert_whole(before, false, room,
-                                      static_cast<std::size_t>(end - tag.data()) +
-                                          block_reader::kReadSlack);
-        std::memcpy(e, kCloseTag.data(), kCloseTag.size());
-        out_.commit(e + kCloseTag.size());
-      } else {
+      const std::string_view before(
+          text, static_cast<std::size_t>(tag.data() - text));
+      if (segment_.pending() || before.size() > kLongestRun) {
         segment_.add(before);
         if (segment_.pending()) segment_.close();
-      }
-      if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
-        out_.append(tag.substr(0, tag.size() - 2));
-        out_.append(">");
       } else {
-        out_.append(tag);
+        put_segment(before, end);
       }
+      put_tag(tag);
       text = after;
     }
     segment_.add({text, static_cast<std::size_t>(end - text)});
@@ -264,6 +342,7 @@ class filter_run {
 
   block_reader& in_;
   output_buffer& out_;
+  const simd::kernels& kernels_ = simd::active();
   segment_writer segment_;
   tag_info tag_;
   std::size_t first_ = 0;  // the first line's length while it is held

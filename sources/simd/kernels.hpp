@@ -13,6 +13,7 @@ struct text_positions {
   char* out;
   bool first;     // the first key is still to come
   bool at_value;  // in is just past a key's '=', whose value is not all here
+  bool at_tag;    // in is at a '<' that the stop byte follows
 };
 
 // The most that a kernel writes past the end of what it reports written.
@@ -25,13 +26,16 @@ struct kernels {
   // the first key, "color=" with or without a quote after it, is still to
   // come; every later key is `color="`. A key must start at p or later.
   // last says that the text ends at end; otherwise the converter stops just
-  // past the '=' of a key whose value needs bytes from end on. Returns
-  // where it stopped in both, and whether the first key is still to come.
-  // May read, but does not use, the bytes from end to readable_end, and may
-  // write kOutputSlack bytes past the returned out.
+  // past the '=' of a key whose value needs bytes from end on. Unless stop
+  // is '\0', it also stops before the first '<' that stop follows, as if the
+  // text ended there. Returns where it stopped in both, and whether the
+  // first key is still to come. May read, but does not use, the bytes from
+  // end to readable_end, and may write kOutputSlack bytes past the returned
+  // out.
   text_positions (*convert_text)(const char* p, const char* end,
                                  const char* readable_end, char* out,
-                                 bool escape, bool first, bool last);
+                                 bool escape, bool first, bool last,
+                                 char stop);
   // Returns the first '<' in [p, end) that `name` follows, or end when
   // there is none. The name must not be empty.
   const char* (*find_tag_start)(const char* p, const char* end,

@@ -153,7 +153,8 @@ inline mask_t low_bits(std::size_t n) {
 
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
-                                   bool escape, bool first, bool last) {
+                                   bool escape, bool first, bool last,
+                                   char stop) {
   constexpr std::size_t W = V::kWidth;
   // Blocks are read at fixed steps, so that no load waits on what the last
   // value was; a part of a block is loaded again from where it starts,
@@ -169,6 +170,7 @@ inline text_positions convert_text(const char* p, const char* end,
   // The bytes of the block before this one are done; a value that ran
   // past the last block leaves it above zero.
   std::size_t done = 0;
+  bool at_tag = false;
   while (p + done < end) {
     if (done >= W) {
       p += W;
@@ -184,8 +186,23 @@ inline text_positions convert_text(const char* p, const char* end,
       block = tail;
     }
     const typename V::vec v = V::load(block);
-    const std::size_t whole = left < W ? left : W;
-    const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
+    const mask_t opens = V::eq(v, '<');
+    if (stop != '\0') {
+      const mask_t tags = opens & V::eq(V::load(block + 1), stop) &
+                          low_bits(left < W ? left : W);
+      if (tags != 0) {
+        // The text ends here for now; nothing decided up to a '<' changes
+        // if it goes on after all, since no colour name has one.
+        end = p + count_zeros(tags);
+        last = true;
+        at_tag = true;
+        if (p + done >= end) break;
+      }
+    }
+    const std::size_t whole = static_cast<std::size_t>(end - p) < W
+                                  ? static_cast<std::size_t>(end - p)
+                                  : W;
+    const mask_t brackets = (opens | V::eq(v, '>')) & escaped;
     // No '=' can stand where done skips: a colour name has none, and one
     // just after a key's '=' has no "color" before it. So which '=' are
     // keys does not wait on the values.
@@ -211,11 +228,16 @@ inline text_positions convert_text(const char* p, const char* end,
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
         put_to(static_cast<std::size_t>(after - p));
-        return {after, out, first, true};
+        return {after, out, first, true, false};
       }
       put_to(static_cast<std::size_t>(after - p));
-      // A first key at the very end of the text has no value.
-      if (after == end) break;
+      // A first key at the very end of the text has no value; if the text
+      // goes on, the value's first byte is the '<' it stopped at, and no
+      // colour name starts with one.
+      if (after == end) {
+        first = false;
+        break;
+      }
       // The value starts one byte on, whatever that byte is.
       if (escape && (*after == '<' || *after == '>')) {
         put_bracket(out, *after);
@@ -237,7 +259,7 @@ inline text_positions convert_text(const char* p, const char* end,
     p += whole;
     done -= whole;
   }
-  return {p + done, out, first, false};
+  return {p + done, out, first, false, at_tag};
 }
 
 inline bool rest_is(const char* at, const char* end, std::string_view name) {
