@@ -206,6 +206,7 @@ BENCHMARK_CAPTURE(BM_FilterRt, portable, "portable")->DenseRange(0, 2);
 #if defined(__x86_64__)
 BENCHMARK_CAPTURE(BM_FilterRt, sse2, "sse2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRt, avx2, "avx2")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRt, avx512, "avx512")->DenseRange(0, 2);
 #endif
 BENCHMARK(BM_FilterRtOneByteLines)
     ->RangeMultiplier(4)

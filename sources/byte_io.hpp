@@ -82,7 +82,7 @@ class block_reader {
 
   // Past the last byte read there are always this many more that may be
   // read, though they mean nothing: vector loads need not stop short.
-  static constexpr std::size_t kReadSlack = 128;
+  static constexpr std::size_t kReadSlack = 256;
 
   // The storage a reader with reads of `block` bytes needs.
   static constexpr std::size_t storage_for(std::size_t block) {

@@ -11,12 +11,9 @@ namespace zorbu {
 
 namespace {
 
-// The first value position comes from the first "color=", quoted or not;
-// every later one only from a quoted `color="`. Either way the value starts
-// seven bytes after the match.
-constexpr std::string_view kFirstKey = "color=";
+// Every key but the first is a quoted `color="`; bytes at the end of a piece
+// that could begin one wait for the next piece.
 constexpr std::string_view kNextKey = "color=\"";
-constexpr std::size_t kValueOffset = 7;
 
 constexpr std::size_t kLongestName =
     std::max_element(color_names.begin(), color_names.end(),
@@ -172,7 +169,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
     const char* const stop = std::max(p, held);
     const simd::text_positions next =
         convert_text(p, stop, readable_end, out, !markup,
-                     state == mode::first_search, last, '\0');
+                     state == mode::first_search, last);
     p = next.in;
     out = next.out;
     state = next.first ? mode::first_search : mode::next_search;
@@ -233,7 +230,7 @@ char* convert_whole(std::string_view text, bool is_markup, char* out,
   const char* const end = text.data() + text.size();
   return simd::active()
       .convert_text(text.data(), end, end + readable_after, out, !is_markup,
-                    true, true, '\0')
+                    true, true)
       .out;
 }
 

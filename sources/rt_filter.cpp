@@ -228,52 +228,66 @@ class filter_run {
         out_.room(text_converter::max_output(text.size()) + kCloseTag.size());
     char* const e = convert_whole(
         text, false, room,
-        static_cast<std::size_t>(end - text.data() - text.size()) +
+        static_cast<std::size_t>(end - (text.data() + text.size())) +
             block_reader::kReadSlack);
     std::memcpy(e, kCloseTag.data(), kCloseTag.size());
     out_.commit(e + kCloseTag.size());
   }
 
-  // Finds the next time tag after text, converting the segment before it
-  // in the same pass. Returns false, having written nothing, when no tag
-  // ends the segment within kLongestRun bytes.
-  bool next_whole_segment(scan& s, const char*& text) {
+  // Rewrites segments and time tags from text on, in passes of up to
+  // kLongestRun bytes that convert each segment in the pass that finds its
+  // end, for as long as the segments it starts end in this region. Returns
+  // with text at the segment that goes on past the region, or past a pass.
+  void whole_segments(scan& s, const char*& text) {
     const char* const end = s.end;
-    const char* const limit =
-        text + std::min<std::size_t>(static_cast<std::size_t>(end - text),
-                                     kLongestRun);
-    char* const room = out_.room(
-        text_converter::max_output(static_cast<std::size_t>(limit - text)) +
-        kCloseTag.size());
-    char* out = room;
-    bool first = true;
-    for (const char* at = text; at < limit;) {
-      const simd::text_positions r = kernels_.convert_text(
-          at, limit, end + block_reader::kReadSlack, out, true, first, true,
-          't');
-      if (!r.at_tag) return false;
-      out = r.out;
-      first = r.first;
-      const char* const candidate = r.in;
-      std::string_view tag;
-      const char* after = nullptr;
-      if (tag_at(s, candidate, tag, after)) {
+    while (text < end) {
+      const char* const limit =
+          text + std::min<std::size_t>(static_cast<std::size_t>(end - text),
+                                       kLongestRun);
+      char* const room = out_.room(
+          text_converter::max_output(static_cast<std::size_t>(limit - text)) +
+          kCloseTag.size());
+      simd::body_scan b{text, room, text, room, nullptr, true, false};
+      bool tagged = false;
+      for (;;) {
+        kernels_.rewrite_body(b, limit, end + block_reader::kReadSlack);
+        if (b.tag_line != nullptr) {
+          s.p = s.tag_line = b.tag_line;
+          s.from = b.text;
+        }
+        if (!b.at_tag) break;
+        // A tag the kernel leaves to the line rules.
+        const char* const candidate = b.in;
+        std::string_view tag;
+        const char* after = nullptr;
+        if (!tag_at(s, candidate, tag, after)) {
+          // A '<' of the text after all.
+          b.out = put(b.out, "{{{");
+          b.in = candidate + 1;
+          continue;
+        }
         if (tag.data() == candidate) {
-          if (out != room) out = put(out, kCloseTag);
-          out_.commit(out);
+          out_.commit(candidate > b.text ? put(b.out, kCloseTag) : b.out);
         } else {
-          put_segment({text, static_cast<std::size_t>(tag.data() - text)},
+          out_.commit(b.text_out);
+          put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                       end);
         }
         put_tag(tag);
         text = after;
-        return true;
+        tagged = true;
+        break;
       }
-      // A '<' of the text after all.
-      out = put(out, "{{{");
-      at = candidate + 1;
+      if (tagged) continue;
+      // The pass ran out with a segment still open: what came before it
+      // stands, and the segment is looked at again from its start.
+      out_.commit(b.text_out);
+      if (b.text == text || limit == end) {
+        text = b.text;
+        return;
+      }
+      text = b.text;
     }
-    return false;
   }
 
   static char* put(char* out, std::string_view bytes) {
@@ -291,9 +305,7 @@ class filter_run {
     for (;;) {
       // Segments that start and end in this region, the usual case, are
       // converted in the pass that finds their end.
-      while (!segment_.pending() && text < end &&
-             next_whole_segment(s, text)) {
-      }
+      if (!segment_.pending()) whole_segments(s, text);
       const std::string_view rest(s.from,
                                   static_cast<std::size_t>(end - s.from));
       const std::size_t found = find_tag_candidate(rest, "time");

@@ -13,11 +13,26 @@ struct text_positions {
   char* out;
   bool first;     // the first key is still to come
   bool at_value;  // in is just past a key's '=', whose value is not all here
-  bool at_tag;    // in is at a '<' that the stop byte follows
+};
+
+// Where a rewrite of body lines stands.
+struct body_scan {
+  const char* in;        // where to go on from
+  char* out;             // where output goes on
+  const char* text;      // where the segment still open began
+  char* text_out;        // where that segment's output began
+  const char* tag_line;  // the line of the last tag written, or nullptr
+  bool first;            // the segment's first colour key is still to come
+  bool at_tag;           // in is at a '<' left to the caller
 };
 
 // The most that a kernel writes past the end of what it reports written.
 inline constexpr std::size_t kOutputSlack = 128;
+
+// How much past the end of its text a kernel wants to be let read, to go at
+// full speed: it copies blocks near the end otherwise, and leaves time tags
+// there to its caller.
+inline constexpr std::size_t kReadAhead = 256;
 
 struct kernels {
   std::string_view name;
@@ -26,16 +41,23 @@ struct kernels {
   // the first key, "color=" with or without a quote after it, is still to
   // come; every later key is `color="`. A key must start at p or later.
   // last says that the text ends at end; otherwise the converter stops just
-  // past the '=' of a key whose value needs bytes from end on. Unless stop
-  // is '\0', it also stops before the first '<' that stop follows, as if the
-  // text ended there. Returns where it stopped in both, and whether the
-  // first key is still to come. May read, but does not use, the bytes from
-  // end to readable_end, and may write kOutputSlack bytes past the returned
-  // out.
+  // past the '=' of a key whose value needs bytes from end on. Returns
+  // where it stopped in both, and whether the first key is still to come.
+  // May read, but does not use, the bytes from end to readable_end, and may
+  // write kOutputSlack bytes past the returned out.
   text_positions (*convert_text)(const char* p, const char* end,
                                  const char* readable_end, char* out,
-                                 bool escape, bool first, bool last,
-                                 char stop);
+                                 bool escape, bool first, bool last);
+  // Rewrites body lines from scan.in up to end, in one pass: segment text
+  // converted as convert_text does in text mode, taking end as the end of
+  // the text, and each time tag that stands plainly at the start of a line
+  // after scan.in written as an opening tag, with "</time>" first when the
+  // segment before it has text. Stops at end, or at any other '<' that a
+  // 't' follows, which is left to the caller: the text before it is
+  // written as if the segment ended there, since no colour name has a '<'.
+  // Reads and writes as convert_text does.
+  void (*rewrite_body)(body_scan& scan, const char* end,
+                       const char* readable_end);
   // Returns the first '<' in [p, end) that `name` follows, or end when
   // there is none. The name must not be empty.
   const char* (*find_tag_start)(const char* p, const char* end,

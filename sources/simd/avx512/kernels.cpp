@@ -52,7 +52,7 @@ struct V {
         _mm512_mask_add_epi8(v, brackets, v, _mm512_set1_epi8(0x3f));
     char* const end =
         out + count + 2 * static_cast<std::size_t>(std::popcount(brackets));
-    for (std::size_t k = 0; k * kPiece < count; ++k) {
+    const auto piece = [&](std::size_t k) {
       const vec triples = _mm512_permutexvar_epi8(
           _mm512_load_si512(kTriples[k].data()), braces);
       const std::uint64_t b = brackets >> (kPiece * k) & 0x1fffff;
@@ -60,6 +60,14 @@ struct V {
       const __mmask64 keep = kFirstCopies | spread << 1 | spread << 2;
       _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, triples));
       out += kPiece + 2 * static_cast<std::size_t>(std::popcount(b));
+    };
+    // Two pieces whatever the count, rather than a branch on it that short
+    // runs between tags and keys would mispredict.
+    piece(0);
+    piece(1);
+    if (count > 2 * kPiece) {
+      piece(2);
+      if (count > 3 * kPiece) piece(3);
     }
     return end;
   }

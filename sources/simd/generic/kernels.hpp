@@ -151,18 +151,56 @@ inline mask_t low_bits(std::size_t n) {
   return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
 }
 
+// Returns true if the '=' at sign ends the "color" of a key that starts at
+// from or later.
+inline bool ends_key_name(const char* sign, const char* from) {
+  return static_cast<std::size_t>(sign - from) >= kKey - 1 &&
+         std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0;
+}
+
+// Writes the byte after a key's '=', then the value one byte on, replaced
+// if it is a colour name that ends by end; returns where the text goes on.
+inline const char* put_value(const char* after, const char* end, bool escape,
+                             char*& out) {
+  // The value starts one byte on, whatever that byte is.
+  if (escape && (*after == '<' || *after == '>')) {
+    put_bracket(out, *after);
+    out += 3;
+  } else {
+    *out++ = *after;
+  }
+  const char* value = after + 1;
+  if (static_cast<std::size_t>(end - value) >= 8) {
+    replace_value(value, out);
+  } else {
+    replace_last_value(value, end, out);
+  }
+  return value;
+}
+
+// The kernels read blocks at fixed steps, so that no load waits on what the
+// last value was; a part of a block is loaded again from where it starts,
+// which escaping a bracket a step at a time reads two vectors past. Near
+// the end, where those loads would leave what may be read, blocks come from
+// a copy padded with zero bytes. That copy is slow to load back, so callers
+// that can let a little more be read say so.
+constexpr std::size_t kTail = (has_put_escaped<V> ? 2 : 3) * V::kWidth;
+
+inline const char* block_at(const char* p, const char* end,
+                            const char* readable_end, char* tail) {
+  if (static_cast<std::size_t>(readable_end - p) >= kTail) return p;
+  const std::size_t copied =
+      std::min(static_cast<std::size_t>(end - p), kTail);
+  std::memcpy(tail, p, copied);
+  std::memset(tail + copied, 0, kTail - copied);
+  return tail;
+}
+
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
-                                   bool escape, bool first, bool last,
-                                   char stop) {
+                                   bool escape, bool first, bool last) {
   constexpr std::size_t W = V::kWidth;
-  // Blocks are read at fixed steps, so that no load waits on what the last
-  // value was; a part of a block is loaded again from where it starts,
-  // which escaping a bracket a step at a time reads two vectors past.
-  // Near the end, where those loads would leave what may be read, blocks
-  // come from a copy padded with zero bytes. That copy is slow to load
-  // back, so callers that can let a little more be read say so.
-  char tail[(has_put_escaped<V> ? 2 : 3) * W];
+  char tail[kTail];
   const mask_t escaped = escape ? ~mask_t{0} : 0;
   // A key must start here or later: at the start, or where the last value
   // began.
@@ -170,39 +208,16 @@ inline text_positions convert_text(const char* p, const char* end,
   // The bytes of the block before this one are done; a value that ran
   // past the last block leaves it above zero.
   std::size_t done = 0;
-  bool at_tag = false;
   while (p + done < end) {
     if (done >= W) {
       p += W;
       done -= W;
       continue;
     }
-    const auto left = static_cast<std::size_t>(end - p);
-    const char* block = p;
-    if (static_cast<std::size_t>(readable_end - p) < sizeof tail) {
-      const std::size_t copied = std::min(left, sizeof tail);
-      std::memcpy(tail, p, copied);
-      std::memset(tail + copied, 0, sizeof tail - copied);
-      block = tail;
-    }
+    const char* const block = block_at(p, end, readable_end, tail);
     const typename V::vec v = V::load(block);
-    const mask_t opens = V::eq(v, '<');
-    if (stop != '\0') {
-      const mask_t tags = opens & V::eq(V::load(block + 1), stop) &
-                          low_bits(left < W ? left : W);
-      if (tags != 0) {
-        // The text ends here for now; nothing decided up to a '<' changes
-        // if it goes on after all, since no colour name has one.
-        end = p + count_zeros(tags);
-        last = true;
-        at_tag = true;
-        if (p + done >= end) break;
-      }
-    }
-    const std::size_t whole = static_cast<std::size_t>(end - p) < W
-                                  ? static_cast<std::size_t>(end - p)
-                                  : W;
-    const mask_t brackets = (opens | V::eq(v, '>')) & escaped;
+    const std::size_t whole = std::min(static_cast<std::size_t>(end - p), W);
+    const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
     // No '=' can stand where done skips: a colour name has none, and one
     // just after a key's '=' has no "color" before it. So which '=' are
     // keys does not wait on the values.
@@ -219,47 +234,165 @@ inline text_positions convert_text(const char* p, const char* end,
       equals &= equals - 1;
       // A key is "color" before the '=' and, for every key but the first, a
       // quote after it.
-      if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
-          std::memcmp(sign - (kKey - 1), "color", kKey - 1) != 0) {
-        continue;
-      }
+      if (!ends_key_name(sign, from)) continue;
       const char* const after = sign + 1;
       if (!first && (after == end || *after != '"')) continue;
+      put_to(static_cast<std::size_t>(after - p));
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
-        put_to(static_cast<std::size_t>(after - p));
-        return {after, out, first, true, false};
-      }
-      put_to(static_cast<std::size_t>(after - p));
-      // A first key at the very end of the text has no value; if the text
-      // goes on, the value's first byte is the '<' it stopped at, and no
-      // colour name starts with one.
-      if (after == end) {
-        first = false;
-        break;
-      }
-      // The value starts one byte on, whatever that byte is.
-      if (escape && (*after == '<' || *after == '>')) {
-        put_bracket(out, *after);
-        out += 3;
-      } else {
-        *out++ = *after;
-      }
-      const char* value = after + 1;
-      from = value;
-      if (static_cast<std::size_t>(end - value) >= 8) {
-        replace_value(value, out);
-      } else {
-        replace_last_value(value, end, out);
+        return {after, out, first, true};
       }
       first = false;
-      done = static_cast<std::size_t>(value - p);
+      // A first key at the very end of the text has no value.
+      if (after == end) break;
+      from = put_value(after, end, escape, out);
+      done = static_cast<std::size_t>(from - p);
     }
     if (done < whole) put_to(whole);
     p += whole;
     done -= whole;
   }
-  return {p + done, out, first, false, at_tag};
+  return {p + done, out, first, false};
+}
+
+// The longest time tag that rewrite_body writes itself, and what it may
+// read from the tag's start to find and copy one.
+constexpr std::size_t kPlainTag = 64;
+constexpr std::size_t kTagReach = 2 * kPlainTag + 2 * V::kWidth;
+static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
+
+// Returns where a time tag that stands plainly at c, at the start of a
+// line, closes: "<time" and then ' ', '/' or '>', closed by a '>' before
+// the line's end and before end, kPlainTag bytes long at most; `<time/`
+// only as `<time/>`. Returns nullptr for anything else, left to the caller.
+inline const char* plain_tag_close(const char* c, const char* end,
+                                   const char* readable_end) {
+  constexpr std::size_t W = V::kWidth;
+  if (static_cast<std::size_t>(readable_end - c) < kTagReach ||
+      static_cast<std::size_t>(end - c) < 6 || c[1] != 't' || c[2] != 'i' ||
+      c[3] != 'm' || c[4] != 'e') {
+    return nullptr;
+  }
+  const char next = c[5];
+  if (next != ' ' && next != '/' && next != '>') return nullptr;
+  const std::size_t limit =
+      std::min(static_cast<std::size_t>(end - c), kPlainTag);
+  for (std::size_t at = 5; at < limit; at += W) {
+    const typename V::vec v = V::load(c + at);
+    const mask_t stops =
+        (V::eq(v, '>') | V::eq(v, '\n')) & low_bits(limit - at);
+    if (stops == 0) continue;
+    const char* const close = c + at + count_zeros(stops);
+    if (*close != '>' || (next == '/' && close != c + 6)) return nullptr;
+    return close;
+  }
+  return nullptr;
+}
+
+inline void rewrite_body(body_scan& b, const char* end,
+                         const char* readable_end) {
+  constexpr std::size_t W = V::kWidth;
+  char tail[kTail];
+  const char* const start = b.in;
+  const char* p = start;
+  char* out = b.out;
+  bool first = b.first;
+  const char* from = p;  // where a key may start
+  std::size_t done = 0;  // as in convert_text
+  std::size_t tag_done = 0;  // how much of the block a tag has taken
+  mask_t r_before = 0;       // the last block ended in an 'r'
+  b.tag_line = nullptr;
+  b.at_tag = false;
+  while (p + done < end) {
+    if (done >= W) {
+      p += W;
+      done -= W;
+      tag_done = tag_done >= W ? tag_done - W : 0;
+      continue;
+    }
+    const char* const block = block_at(p, end, readable_end, tail);
+    const typename V::vec v = V::load(block);
+    const std::size_t whole = std::min(static_cast<std::size_t>(end - p), W);
+    const mask_t opens = V::eq(v, '<');
+    const mask_t brackets = opens | V::eq(v, '>');
+    // Nothing inside a tag already written counts, and no '=' that done
+    // skips otherwise counts either, as in convert_text.
+    const mask_t open = low_bits(whole) & ~low_bits(tag_done);
+    // Only an '=' after an 'r' can end "color"; other attributes' '=' are
+    // passed over without a branch on each.
+    const mask_t rs = V::eq(v, 'r');
+    mask_t equals = V::eq(v, '=') & (rs << 1 | r_before) & open;
+    r_before = rs >> (W - 1);
+    mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
+    const auto put_to = [&](std::size_t at) {
+      const std::size_t count = at - done;
+      out = put_escaped<V>(done == 0 ? v : V::load(block + done), block + done,
+                           (brackets >> done) & low_bits(count), count, out);
+      done = at;
+    };
+    while ((equals | tags) != 0) {
+      const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
+      const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
+      if (next_key < next_tag || tags == 0) {
+        const char* const sign = p + next_key;
+        equals &= equals - 1;
+        if (!ends_key_name(sign, from)) continue;
+        const char* const after = sign + 1;
+        if (!first && (after == end || *after != '"')) continue;
+        put_to(static_cast<std::size_t>(after - p));
+        first = false;
+        if (after == end) break;
+        // A value that a tag may cut short waits for the tag to be decided:
+        // if it ends the segment, there is none; if not, no colour name
+        // starts at its "t".
+        if (*after == '<' && after[1] == 't') continue;
+        from = put_value(after, end, true, out);
+        done = static_cast<std::size_t>(from - p);
+        continue;
+      }
+      const char* const c = p + next_tag;
+      tags &= tags - 1;
+      const char* const close =
+          c > start && c[-1] == '\n' ? plain_tag_close(c, end, readable_end)
+                                      : nullptr;
+      put_to(static_cast<std::size_t>(c - p));
+      if (close == nullptr) {
+        b.in = c;
+        b.out = out;
+        b.first = first;
+        b.at_tag = true;
+        return;
+      }
+      // The segment before the tag ends, if it has any text; the tag opens
+      // the next one, written with '>' for a closing "/>".
+      if (c > b.text) {
+        std::memcpy(out, "</time>", 7);
+        out += 7;
+      }
+      const auto size = static_cast<std::size_t>(close - c) + 1;
+      for (std::size_t k = 0; k < size; k += W) {
+        V::store(out + k, V::load(c + k));
+      }
+      const bool self_closing = close[-1] == '/';
+      out += size - (self_closing ? 1 : 0);
+      out[-1] = '>';
+      b.text = close + 1;
+      b.text_out = out;
+      b.tag_line = c;
+      first = true;
+      from = close + 1;
+      done = tag_done = static_cast<std::size_t>(close + 1 - p);
+      equals &= ~low_bits(done);
+      tags &= ~low_bits(done);
+    }
+    if (done < whole) put_to(whole);
+    p += whole;
+    done -= whole;
+    tag_done = tag_done > whole ? tag_done - whole : 0;
+  }
+  b.in = p + done;
+  b.out = out;
+  b.first = first;
 }
 
 inline bool rest_is(const char* at, const char* end, std::string_view name) {
@@ -288,4 +421,5 @@ inline const char* find_tag_start(const char* p, const char* end,
   return end;
 }
 
-inline constexpr kernels kKernels = {kName, &convert_text, &find_tag_start};
+inline constexpr kernels kKernels = {kName, &convert_text, &rewrite_body,
+                                     &find_tag_start};
