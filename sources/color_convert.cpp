@@ -167,9 +167,8 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
     // A value decided here never runs into the held bytes, which begin a
     // key; but p may pass them when nothing is held.
     const char* const stop = std::max(p, held);
-    const simd::text_positions next =
-        convert_text(p, stop, readable_end, out, !markup,
-                     state == mode::first_search, last);
+    const simd::text_positions next = convert_text(
+        p, stop, readable_end, out, !markup, state == mode::first_search, last);
     p = next.in;
     out = next.out;
     state = next.first ? mode::first_search : mode::next_search;

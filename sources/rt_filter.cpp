@@ -342,7 +342,7 @@ class filter_run {
         line +
         std::min<std::size_t>(static_cast<std::size_t>(end - line), kMaxLine);
     const char* const name_end = line + 5;
-    if (name_end >= limit) return false;
+    if (name_end >= limit || std::memcmp(line, "<time", 5) != 0) return false;
     const char next = *name_end;
     if (next != ' ' && next != '/' && next != '>') return false;
     const char* const close = find_either(name_end, limit, '>', '\n');

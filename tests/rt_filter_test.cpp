@@ -112,13 +112,70 @@ TEST(FilterRt, SegmentsSpanLinesAndBlocks) {
   }
 }
 
+TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
+  // Tags the fast path writes itself and tags it leaves to the line rules,
+  // around the longest it takes (64 bytes), after keys that run up to them,
+  // at every place in a block of every width.
+  std::vector<std::string> tags = {"<time>",
+                                   "<time/>",
+                                   "<time begin=\"1\"/>",
+                                   "<time begin=\"1\">",
+                                   "<time/ x>",
+                                   "<timex>",
+                                   "<time",
+                                   "<tt>",
+                                   "<time a=\"<time>\"/>"};
+  for (std::size_t size = 62; size <= 66; ++size) {
+    tags.push_back("<time " + std::string(size - 8, 'a') + "/>");
+  }
+  const std::vector<std::string> befores = {"", "color=", "color=\"red\"",
+                                            "<b color=\"blue"};
+  std::vector<std::size_t> leads;
+  for (std::size_t lead = 0; lead <= 70; ++lead) leads.push_back(lead);
+  for (std::size_t lead : {100, 127, 128, 129, 200}) leads.push_back(lead);
+  for (const simd::kernels& set : simd::built_kernels()) {
+    if (!simd::use(set.name)) continue;
+    for (const std::string& tag : tags) {
+      for (const std::string& before : befores) {
+        for (std::size_t lead : leads) {
+          for (const char* join : {"\n", "x"}) {
+            const std::string file = "<window>\n<time/>" +
+                                     std::string(lead, 'x') + join + before +
+                                     tag + "a <i>b</i>\n<time/>c\n</window>\n";
+            const auto want = reference::filter(file);
+            ASSERT_TRUE(want.has_value());
+            const auto r = filter(file);
+            ASSERT_EQ(r.result, outcome::rewritten);
+            ASSERT_EQ(r.out, *want) << set.name << ": " << file;
+          }
+        }
+      }
+    }
+  }
+  simd::use(simd::chosen_kernels().name);
+}
+
 // Random files built from the pieces that matter, from a few lines (where
 // holding lines back decides everything) to many.
 std::string random_file(std::mt19937& rng) {
   static const std::vector<std::string> parts = {
-      "<time begin=\"1\"/>",  "<time>",  "a",   "<b>",
-      "color=\"red\"",        "\n",      "\n",  "\n",
-      "<time begin=\"2\" />", "</time>", "\0"s, std::string(700, 'w')};
+      "<time begin=\"1\"/>",
+      "<time>",
+      "a",
+      "<b>",
+      "color=\"red\"",
+      "\n",
+      "\n",
+      "\n",
+      "<time begin=\"2\" />",
+      "</time>",
+      "\0"s,
+      std::string(700, 'w'),
+      "<time/>",
+      "color=",
+      "<tt>",
+      "<time/ x>",
+      "<time " + std::string(60, 'a') + ">"};
   static const std::vector<std::string> heads = {
       "<window color=\"navy\"><font>\n", "<window>\n", "<window><font>",
       "<font><window>x\n", "<b>\n"};

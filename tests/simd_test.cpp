@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "reference.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
 namespace {
+
+using namespace std::string_literals;
 
 // Every set of kernels this processor can run, each made active in turn.
 std::vector<std::string> runnable_sets() {
@@ -18,17 +21,6 @@ std::vector<std::string> runnable_sets() {
   }
   simd::use(simd::chosen_kernels().name);
   return names;
-}
-
-// The escape of [p, end) through its first '=', one byte at a time.
-std::string slow_escape(std::string_view text, std::size_t& used) {
-  std::string out;
-  for (used = 0; used < text.size();) {
-    const char c = text[used++];
-    out += c == '<' ? "{{{" : c == '>' ? "}}}" : std::string(1, c);
-    if (c == '=') break;
-  }
-  return out;
 }
 
 std::string random_text(std::mt19937& rng, std::size_t size) {
@@ -51,39 +43,81 @@ TEST(Simd, EverySetIsBuiltAndThePortableOneRunsAnywhere) {
 #endif
 }
 
-TEST(Simd, EscapeAgreesWithTheByteByByteRuleAtEveryOffset) {
+// Text made of the pieces that the conversion turns on: brackets, keys
+// whole, cut short and unquoted, colour names, and near misses of both.
+std::string random_markup(std::mt19937& rng, std::size_t size) {
+  static const std::vector<std::string> kPieces = {
+      "<",      ">",        "=",          "x",     "xyz ", "\n",    "\0"s,
+      "color=", "color=\"", "bgcolor=\"", "colo",  "r=",   "red\"", "fuchsia\"",
+      "blue",   "\"",       "black\"",    "<time", "\xff", "{}"};
+  std::string text;
+  while (text.size() < size) text += kPieces[rng() % kPieces.size()];
+  return text.substr(0, size);
+}
+
+TEST(Simd, ConvertTextAgreesWithTheByteAtATimeRulesAtEveryOffset) {
   std::mt19937 rng(21);
   for (const std::string& set : runnable_sets()) {
     ASSERT_TRUE(simd::use(set));
-    const auto escape = simd::active().escape_to_equals;
+    const auto convert = simd::active().convert_text;
     // Lengths and starting offsets cover every remainder modulo 32 and 64,
-    // so every block and tail shape of every width is met.
+    // so every block and tail shape of every width is met; with no slack
+    // the kernel may read nothing past the text.
     for (std::size_t size = 0; size < 200; ++size) {
-      const std::string text = random_text(rng, size);
+      const std::string text = random_markup(rng, size);
       for (std::size_t offset : {0, 1, 7, 31, 33, 63}) {
-        for (std::size_t slack : {0, 64}) {
-          std::string in(offset, '<');
-          in += text;
-          in += std::string(slack, '=');
-          const char* p = in.data() + offset;
-          const char* end = p + text.size();
-          std::string out(3 * text.size() + simd::kOutputSlack, '\0');
-          std::string want;
-          std::string got;
-          // Walk the text from '=' to '=', as the converter does.
-          while (p != end) {
-            std::size_t used = 0;
-            want += slow_escape({p, static_cast<std::size_t>(end - p)}, used);
-            const simd::positions r = escape(p, end, end + slack, out.data());
-            ASSERT_EQ(r.in, p + used) << set << " size " << size;
-            got.append(out.data(), r.out);
-            p = r.in;
+        for (std::size_t slack : {std::size_t{0}, simd::kReadAhead}) {
+          for (bool escape : {true, false}) {
+            std::string in(offset, '<');
+            in += text;
+            in += std::string(slack, 'e');
+            const char* p = in.data() + offset;
+            std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
+            const simd::text_positions r =
+                convert(p, p + text.size(), p + text.size() + slack, out.data(),
+                        escape, true, true);
+            ASSERT_EQ(r.in, p + text.size()) << set;
+            ASSERT_FALSE(r.at_value) << set;
+            ASSERT_EQ(std::string(out.data(), r.out),
+                      reference::convert(text, !escape))
+                << set << " size " << size << " offset " << offset << " slack "
+                << slack << " text " << text;
           }
-          ASSERT_EQ(got, want) << set << " size " << size << " offset "
-                               << offset << " slack " << slack;
         }
       }
     }
+  }
+  simd::use(simd::chosen_kernels().name);
+}
+
+TEST(Simd, ConvertTextStopsWhereAValueMayGoOn) {
+  for (const std::string& set : runnable_sets()) {
+    ASSERT_TRUE(simd::use(set));
+    const auto convert = simd::active().convert_text;
+    // A key eight bytes or less from the end of a piece that is not the
+    // last: the kernel stops just past its '=', having written the key.
+    const std::string text = std::string(70, 'a') + "<b color=\"red\"";
+    std::string out(3 * text.size() + simd::kOutputSlack, '\0');
+    const char* const p = text.data();
+    simd::text_positions r = convert(p, p + text.size(), p + text.size(),
+                                     out.data(), true, true, false);
+    EXPECT_TRUE(r.at_value) << set;
+    EXPECT_EQ(r.in, p + text.size() - 5) << set;
+    EXPECT_EQ(std::string(out.data(), r.out),
+              std::string(70, 'a') + "{{{b color=")
+        << set;
+    // Nine bytes on, the value is decided: the first key may go unquoted,
+    // and the next must not.
+    const std::string more =
+        "<b color=\"red\"xxxxx color=blue\" color=\"red\" and more";
+    r = convert(more.data(), more.data() + more.size(),
+                more.data() + more.size(), out.data(), true, true, false);
+    EXPECT_FALSE(r.at_value) << set;
+    EXPECT_FALSE(r.first) << set;
+    EXPECT_EQ(std::string(out.data(), r.out),
+              "{{{b color=\"#ff0000\"xxxxx color=blue\" color=\"#ff0000\" and "
+              "more")
+        << set;
   }
   simd::use(simd::chosen_kernels().name);
 }

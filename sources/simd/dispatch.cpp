@@ -46,7 +46,7 @@ const kernels* g_active = &chosen_kernels();
 std::span<const kernels> built_kernels() noexcept {
 #if defined(__x86_64__)
   static const kernels all[] = {portable::get(), sse2::get(), avx2::get(),
-                                   avx512::get()};
+                                avx512::get()};
 #else
   static const kernels all[] = {portable::get()};
 #endif

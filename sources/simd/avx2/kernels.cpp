@@ -20,7 +20,8 @@ struct V {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
   }
   static mask_t eq(vec v, char c) {
-    return static_cast<mask_t>(
+    // Through 32 bits, so that the top byte's bit is not copied upwards.
+    return static_cast<std::uint32_t>(
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
   }
 };

@@ -23,7 +23,8 @@ alignas(64) constexpr auto kTriples = [] {
   std::array<std::array<char, 64>, 4> t{};
   for (std::size_t k = 0; k < 4; ++k) {
     for (std::size_t j = 0; j < 64; ++j) {
-      t[k][j] = static_cast<char>(std::min<std::size_t>(j / 3 + kPiece * k, 63));
+      t[k][j] =
+          static_cast<char>(std::min<std::size_t>(j / 3 + kPiece * k, 63));
     }
   }
   return t;

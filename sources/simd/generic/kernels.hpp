@@ -88,9 +88,8 @@ constexpr std::uint64_t word_of(std::string_view text) {
   for (std::size_t b = 0; b < text.size(); ++b) {
     word |= std::uint64_t{static_cast<unsigned char>(text[b])} << (8 * b);
   }
-  return std::endian::native == std::endian::little
-             ? word
-             : __builtin_bswap64(word);
+  return std::endian::native == std::endian::little ? word
+                                                    : __builtin_bswap64(word);
 }
 
 struct name_slots {
@@ -108,7 +107,9 @@ constexpr name_slots hash_names() {
     char code[8] = {};
     for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
     code[7] = '"';
-    s = {word_of(name), word_of(std::string_view("\xff\xff\xff\xff\xff\xff\xff\xff", name.size())),
+    s = {word_of(name),
+         word_of(
+             std::string_view("\xff\xff\xff\xff\xff\xff\xff\xff", name.size())),
          word_of({code, 8}), name.size()};
   }
   return slots;
@@ -189,8 +190,7 @@ constexpr std::size_t kTail = (has_put_escaped<V> ? 2 : 3) * V::kWidth;
 inline const char* block_at(const char* p, const char* end,
                             const char* readable_end, char* tail) {
   if (static_cast<std::size_t>(readable_end - p) >= kTail) return p;
-  const std::size_t copied =
-      std::min(static_cast<std::size_t>(end - p), kTail);
+  const std::size_t copied = std::min(static_cast<std::size_t>(end - p), kTail);
   std::memcpy(tail, p, copied);
   std::memset(tail + copied, 0, kTail - copied);
   return tail;
@@ -222,6 +222,12 @@ inline text_positions convert_text(const char* p, const char* end,
     // just after a key's '=' has no "color" before it. So which '=' are
     // keys does not wait on the values.
     mask_t equals = V::eq(v, '=') & low_bits(whole);
+    if ((brackets | equals) == 0 && done == 0 && whole == W) {
+      V::store(out, v);
+      out += W;
+      p += W;
+      continue;
+    }
     // Writes the block's bytes from done up to at.
     const auto put_to = [&](std::size_t at) {
       const std::size_t count = at - done;
@@ -297,8 +303,8 @@ inline void rewrite_body(body_scan& b, const char* end,
   const char* p = start;
   char* out = b.out;
   bool first = b.first;
-  const char* from = p;  // where a key may start
-  std::size_t done = 0;  // as in convert_text
+  const char* from = p;      // where a key may start
+  std::size_t done = 0;      // as in convert_text
   std::size_t tag_done = 0;  // how much of the block a tag has taken
   mask_t r_before = 0;       // the last block ended in an 'r'
   b.tag_line = nullptr;
@@ -324,6 +330,14 @@ inline void rewrite_body(body_scan& b, const char* end,
     mask_t equals = V::eq(v, '=') & (rs << 1 | r_before) & open;
     r_before = rs >> (W - 1);
     mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
+    // A whole block of plain text, common outside captions, is worth a
+    // branch of its own.
+    if ((brackets | equals | tags) == 0 && done == 0 && whole == W) {
+      V::store(out, v);
+      out += W;
+      p += W;
+      continue;
+    }
     const auto put_to = [&](std::size_t at) {
       const std::size_t count = at - done;
       out = put_escaped<V>(done == 0 ? v : V::load(block + done), block + done,
@@ -352,9 +366,9 @@ inline void rewrite_body(body_scan& b, const char* end,
       }
       const char* const c = p + next_tag;
       tags &= tags - 1;
-      const char* const close =
-          c > start && c[-1] == '\n' ? plain_tag_close(c, end, readable_end)
-                                      : nullptr;
+      const char* const close = c > start && c[-1] == '\n'
+                                    ? plain_tag_close(c, end, readable_end)
+                                    : nullptr;
       put_to(static_cast<std::size_t>(c - p));
       if (close == nullptr) {
         b.in = c;
