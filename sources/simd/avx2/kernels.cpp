@@ -64,19 +64,25 @@ struct V {
   // a table: no step depends on where the brackets are, so nothing is
   // mispredicted however dense they come. Writes up to 56 bytes past the
   // returned end.
-  static char* put_escaped(vec v, mask_t brackets, std::size_t count,
-                           char* out) {
+  static char* put_escaped_from(vec v, mask_t brackets, std::size_t from,
+                                std::size_t count, char* out) {
     const __m256i shift = _mm256_set1_epi8(brackets != 0 ? 0x3f : 0);
-    alignas(32) char copy[kWidth];
+    // The block and a vector's worth of zero bytes after it, which groups
+    // past count read.
+    alignas(32) char copy[2 * kWidth];
     _mm256_store_si256(reinterpret_cast<__m256i*>(copy), braces(v.lo, shift));
     _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 32),
                        braces(v.hi, shift));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 64),
+                       _mm256_setzero_si256());
+    _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 96),
+                       _mm256_setzero_si256());
     char* const end =
         out + count + 2 * static_cast<std::size_t>(std::popcount(brackets));
     const auto group = [&](std::size_t g) {
       const auto b = static_cast<std::size_t>(brackets >> g & 0xff);
       std::int64_t eight;
-      std::memcpy(&eight, copy + g, sizeof eight);
+      std::memcpy(&eight, copy + from + g, sizeof eight);
       const __m256i spread = _mm256_shuffle_epi8(
           _mm256_set1_epi64x(eight),
           _mm256_load_si256(
@@ -103,6 +109,8 @@ struct V {
 };
 
 #include "../generic/kernels.hpp"
+
+static_assert(has_put_escaped_from<V>);
 
 }  // namespace
 

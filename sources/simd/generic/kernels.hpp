@@ -8,8 +8,11 @@
 //   V::put_escaped(V::vec, brackets, count, out) -> out
 //                                       the first count bytes written out
 //                                       with the bytes at brackets as three,
-//                                       where the target has a way to do it
-//                                       without a step for each bracket.
+//   or V::put_escaped_from(V::vec, brackets, from, count, out) -> out
+//                                       the same for count bytes from byte
+//                                       `from` on, brackets counted from
+//                                       there,
+// where the target has a way to do it without a step for each bracket.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
 // code uses no standard library templates, which would be.
@@ -27,31 +30,51 @@ inline void put_bracket(char* out, char c) {
   std::memcpy(out, &word, sizeof word);
 }
 
-// Writes the first count bytes of v, which was loaded from block, with the
-// bytes at brackets escaped; returns the end of what it wrote.
+inline mask_t low_bits(std::size_t n) {
+  return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
+}
+
 template <class T>
 concept has_put_escaped = requires(typename T::vec v, char* out) {
   { T::put_escaped(v, mask_t{}, std::size_t{}, out) } -> std::same_as<char*>;
 };
 
 template <class T>
+concept has_put_escaped_from = requires(typename T::vec v, std::size_t n,
+                                        char* out) {
+  { T::put_escaped_from(v, mask_t{}, n, n, out) } -> std::same_as<char*>;
+};
+
+// Writes count bytes of the block v, which was loaded from block, from byte
+// `from` on, with the bytes at brackets escaped; returns the end of what it
+// wrote.
+template <class T>
 char* put_escaped(typename T::vec v, const char* block, mask_t brackets,
-                  std::size_t count, char* out) {
-  if constexpr (has_put_escaped<T>) {
-    return T::put_escaped(v, brackets, count, out);
+                  std::size_t from, std::size_t count, char* out) {
+  brackets = brackets >> from & low_bits(count);
+  if constexpr (has_put_escaped_from<T>) {
+    return T::put_escaped_from(v, brackets, from, count, out);
   } else {
-    T::store(out, v);
-    // Every bracket before this one moved what follows two bytes on: each
-    // write's place is known from the bracket's index alone, so the writes
-    // do not wait for one another.
-    std::size_t shift = 0;
-    for (; brackets != 0; brackets &= brackets - 1) {
-      const std::size_t at = count_zeros(brackets);
-      put_bracket(out + at + shift, block[at]);
-      shift += 2;
-      T::store(out + at + 1 + shift, T::load(block + at + 1));
+    // Loaded again rather than shuffled into place: the load does not wait
+    // on where the last tag or value ended, only its address does.
+    block += from;
+    const typename T::vec part = from == 0 ? v : T::load(block);
+    if constexpr (has_put_escaped<T>) {
+      return T::put_escaped(part, brackets, count, out);
+    } else {
+      T::store(out, part);
+      // Every bracket before this one moved what follows two bytes on: each
+      // write's place is known from the bracket's index alone, so the
+      // writes do not wait for one another.
+      std::size_t shift = 0;
+      for (; brackets != 0; brackets &= brackets - 1) {
+        const std::size_t at = count_zeros(brackets);
+        put_bracket(out + at + shift, block[at]);
+        shift += 2;
+        T::store(out + at + 1 + shift, T::load(block + at + 1));
+      }
+      return out + count + shift;
     }
-    return out + count + shift;
   }
 }
 
@@ -148,10 +171,6 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
 // The key's "color=", whose '=' a value follows one byte on.
 constexpr std::size_t kKey = 6;
 
-inline mask_t low_bits(std::size_t n) {
-  return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
-}
-
 // Returns true if the '=' at sign ends the "color" of a key that starts at
 // from or later.
 inline bool ends_key_name(const char* sign, const char* from) {
@@ -185,7 +204,8 @@ inline const char* put_value(const char* after, const char* end, bool escape,
 // the end, where those loads would leave what may be read, blocks come from
 // a copy padded with zero bytes. That copy is slow to load back, so callers
 // that can let a little more be read say so.
-constexpr std::size_t kTail = (has_put_escaped<V> ? 2 : 3) * V::kWidth;
+constexpr std::size_t kTail =
+    (has_put_escaped<V> || has_put_escaped_from<V> ? 2 : 3) * V::kWidth;
 
 inline const char* block_at(const char* p, const char* end,
                             const char* readable_end, char* tail) {
@@ -196,9 +216,10 @@ inline const char* block_at(const char* p, const char* end,
   return tail;
 }
 
-inline text_positions convert_text(const char* p, const char* end,
-                                   const char* readable_end, char* out,
-                                   bool escape, bool first, bool last) {
+ZORBU_KERNEL inline text_positions convert_text(const char* p, const char* end,
+                                                const char* readable_end,
+                                                char* out, bool escape,
+                                                bool first, bool last) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
   const mask_t escaped = escape ? ~mask_t{0} : 0;
@@ -231,8 +252,7 @@ inline text_positions convert_text(const char* p, const char* end,
     // Writes the block's bytes from done up to at.
     const auto put_to = [&](std::size_t at) {
       const std::size_t count = at - done;
-      out = put_escaped<V>(done == 0 ? v : V::load(block + done), block + done,
-                           (brackets >> done) & low_bits(count), count, out);
+      out = put_escaped<V>(v, block, brackets, done, count, out);
       done = at;
     };
     while (equals != 0) {
@@ -295,8 +315,8 @@ inline const char* plain_tag_close(const char* c, const char* end,
   return nullptr;
 }
 
-inline void rewrite_body(body_scan& b, const char* end,
-                         const char* readable_end) {
+ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
+                                      const char* readable_end) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
   const char* const start = b.in;
@@ -340,8 +360,7 @@ inline void rewrite_body(body_scan& b, const char* end,
     }
     const auto put_to = [&](std::size_t at) {
       const std::size_t count = at - done;
-      out = put_escaped<V>(done == 0 ? v : V::load(block + done), block + done,
-                           (brackets >> done) & low_bits(count), count, out);
+      out = put_escaped<V>(v, block, brackets, done, count, out);
       done = at;
     };
     while ((equals | tags) != 0) {

@@ -12,6 +12,11 @@
 #include "../../color_convert.hpp"
 #include "../kernels.hpp"
 
+// Attributes a target may give its kernels, defined before this file.
+#ifndef ZORBU_KERNEL
+#define ZORBU_KERNEL
+#endif
+
 namespace zorbu::simd {
 
 // Bit i stands for byte i of a vector; the widest vector is 64 bytes.
