@@ -5,6 +5,7 @@
 
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "byte_io.hpp"
@@ -156,9 +157,21 @@ void convert(benchmark::State& state, bool is_markup) {
 void BM_ConvertText(benchmark::State& state) { convert(state, false); }
 void BM_ConvertMarkup(benchmark::State& state) { convert(state, true); }
 
+// Drops what it is given, as /dev/null does, counting it.
+class discarding_sink final : public zorbu::byte_sink {
+ public:
+  bool write(std::string_view bytes) override {
+    size += bytes.size();
+    return true;
+  }
+  std::size_t size = 0;
+};
+
 // The whole filter on an in-memory file, on each set of scanning kernels
-// this processor runs.
-void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
+// this processor runs: its output kept in a string, or, like a run to
+// /dev/null, dropped.
+template <class Sink>
+void filter_rt(benchmark::State& state, std::string_view kernels) {
   if (!zorbu::simd::use(kernels)) {
     state.SkipWithError("this processor cannot run these kernels");
     return;
@@ -166,10 +179,12 @@ void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
   const std::string file =
       "<window bgcolor=\"black\"><font color=\"white\">\n" +
       text_for(static_cast<int>(state.range(0))) + "</font>\n</window>\n";
-  zorbu::string_sink sink;
-  sink.data.reserve(file.size() * 3);
+  Sink sink;
+  if constexpr (std::is_same_v<Sink, zorbu::string_sink>) {
+    sink.data.reserve(file.size() * 3);
+  }
   for (auto _ : state) {
-    sink.data.clear();
+    if constexpr (std::is_same_v<Sink, zorbu::string_sink>) sink.data.clear();
     zorbu::memory_source source(file);
     benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
   }
@@ -178,6 +193,14 @@ void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * file.size()));
   zorbu::simd::use(zorbu::simd::chosen_kernels().name);
+}
+
+void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
+  filter_rt<zorbu::string_sink>(state, kernels);
+}
+
+void BM_FilterRtDropped(benchmark::State& state, std::string_view kernels) {
+  filter_rt<discarding_sink>(state, kernels);
 }
 
 // A body of one-byte lines, at several sizes: the fitted complexity should
@@ -203,10 +226,14 @@ BENCHMARK(BM_SearchTag)->DenseRange(0, 2);
 BENCHMARK(BM_ConvertText)->DenseRange(0, 2);
 BENCHMARK(BM_ConvertMarkup)->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRt, portable, "portable")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRtDropped, portable, "portable")->DenseRange(0, 2);
 #if defined(__x86_64__)
 BENCHMARK_CAPTURE(BM_FilterRt, sse2, "sse2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRt, avx2, "avx2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRt, avx512, "avx512")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRtDropped, sse2, "sse2")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRtDropped, avx2, "avx2")->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_FilterRtDropped, avx512, "avx512")->DenseRange(0, 2);
 #endif
 BENCHMARK(BM_FilterRtOneByteLines)
     ->RangeMultiplier(4)

@@ -1,7 +1,7 @@
 // convert_htmltext in both modes: the whole-text result must match the plain
 // rendering of the rules, and feeding the same text in pieces of the
-// fuzzer's choosing must give the same bytes. The first byte picks the mode,
-// the next ones the piece sizes; the rest is the text.
+// fuzzer's choosing must give the same bytes. The first byte picks the mode
+// and the kernels, the next ones the piece sizes; the rest is the text.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   constexpr std::size_t kHeader = 9;
   if (size < kHeader) return 0;
   const bool is_markup = (data[0] & 1) != 0;
+  zorbu::fuzz::use_kernels(static_cast<std::uint8_t>(data[0] >> 2));
   const std::string_view text(reinterpret_cast<const char*>(data) + kHeader,
                               size - kHeader);
 
@@ -29,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   // Piece sizes cycle through bytes 1 to 8 of the header; zero is an empty
   // piece. Each piece gets room of exactly the promised size, so a write past
-  // it is caught. With bit 1 of the first byte, the converter may read 64
+  // it is caught. With bit 1 of the first byte, the converter may read 256
   // bytes past each piece, where '=' and '<' that must not count follow the
   // last one.
-  const std::size_t readable_after = (data[0] & 2) != 0 ? 64 : 0;
+  const std::size_t readable_after = (data[0] & 2) != 0 ? 256 : 0;
   std::string padded(text);
-  padded.append(64, '=').append(64, '<');
+  padded.append(128, '=').append(128, '<');
   const std::string_view source(padded.data(), text.size());
   zorbu::text_converter converter(is_markup);
   std::string pieces;

@@ -50,6 +50,7 @@ result run_from_file(std::string_view file) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
+  zorbu::fuzz::use_kernels(static_cast<std::uint8_t>(data[0] >> 5));
   const std::size_t chunk = 1 + data[0] % 7;
   const std::size_t buffer = 1 + data[0] * 7U;
   const std::string_view file(reinterpret_cast<const char*>(data) + 1,

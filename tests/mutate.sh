@@ -30,17 +30,20 @@ edit escape-scalar sources/color_convert.cpp 'return put(out, "}}}");' 'return p
 edit line-limit sources/byte_io.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards sources/byte_io.cpp 'into / kMaxLine * kMaxLine' 'into / 1000 * 1000'
 edit font-rule sources/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
-edit value-offset sources/color_convert.cpp 'kValueOffset = 7;' 'kValueOffset = 8;'
-edit first-key-unquoted sources/color_convert.cpp "(!first && (p == end || *p != '\"'))" "((p == end || *p != '\"'))"
-edit later-keys-quoted sources/color_convert.cpp "(!first && (p == end || *p != '\"'))" "(false)"
+edit value-offset sources/simd/generic/kernels.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
+edit first-key-unquoted sources/simd/generic/kernels.hpp '(first || (sign + 1' '((sign + 1'
+edit later-keys-quoted sources/simd/generic/kernels.hpp "(first || (sign + 1 != end && sign[1] == '\"'))" 'true'
 edit empty-name sources/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space sources/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite sources/rt_filter.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit plain-tag-shape sources/rt_filter.cpp "if (next == '/' && close != name_end + 1) return false;" ""
-edit one-tag-a-line sources/rt_filter.cpp "if (line == tag_line) {" "if (false) {"
-edit close-text sources/rt_filter.cpp 'out_.append("</time>");' 'out_.append("</tim>");'
-edit text-before-tag sources/rt_filter.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' 'segment_.add({text, static_cast<std::size_t>(line - text)});'
+edit one-tag-a-line sources/rt_filter.cpp 'if (line == s.tag_line) return false;' ''
+edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
+edit close-text sources/rt_filter.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
+edit close-text-kernel sources/simd/generic/kernels.hpp 'std::memcpy(out, "</time>", 7);' 'std::memcpy(out, "</tim>>", 7);'
+edit text-before-tag sources/rt_filter.cpp 'put_segment(before, end);' '(void)before;'
+edit text-before-tag-kernel sources/simd/generic/kernels.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
 edit invalid-writes-nothing sources/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
 edit negative-count-passes sources/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
 edit no-window sources/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
@@ -49,9 +52,14 @@ edit read-error-made-up sources/rt_filter.cpp 'if (in_.failed()) return outcome:
 edit stream-before-read sources/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/color_convert.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
-edit free-slot sources/color_convert.cpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
-edit kernel-tail-mask sources/simd/generic/kernels.hpp 'eq &= inside;' ''
-edit kernel-stop-at-equals sources/simd/generic/kernels.hpp 'count_zeros(eq) + 1;' 'count_zeros(eq) + 2;'
+edit free-slot sources/simd/generic/kernels.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
+edit kernel-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);" "mask_t equals = V::eq(v, '=');"
+edit value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {' '(end - after) < 1) {'
+edit plain-tag-self-closing sources/simd/generic/kernels.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
+edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && close != c + 6)" '(false)'
+edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
+edit key-r-across-blocks sources/simd/generic/kernels.hpp '(rs << 1 | r_before)' '(rs << 1)'
+edit tag-contents sources/simd/generic/kernels.hpp '& ~low_bits(tag_done);' ';'
 edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
 edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");

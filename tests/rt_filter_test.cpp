@@ -124,12 +124,13 @@ TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
                                    "<timex>",
                                    "<time",
                                    "<tt>",
-                                   "<time a=\"<time>\"/>"};
+                                   "<time a=\"<time>\"/>",
+                                   "<time color=\"red\"/>"};
   for (std::size_t size = 62; size <= 66; ++size) {
     tags.push_back("<time " + std::string(size - 8, 'a') + "/>");
   }
-  const std::vector<std::string> befores = {"", "color=", "color=\"red\"",
-                                            "<b color=\"blue"};
+  const std::vector<std::string> befores = {
+      "", "color=", "color=\"red\"", "<b color=\"blue", "color=<teal\" "};
   std::vector<std::size_t> leads;
   for (std::size_t lead = 0; lead <= 70; ++lead) leads.push_back(lead);
   for (std::size_t lead : {100, 127, 128, 129, 200}) leads.push_back(lead);

@@ -171,11 +171,14 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
 // The key's "color=", whose '=' a value follows one byte on.
 constexpr std::size_t kKey = 6;
 
-// Returns true if the '=' at sign ends the "color" of a key that starts at
-// from or later.
-inline bool ends_key_name(const char* sign, const char* from) {
+// Returns true if the '=' at sign ends a key: "color" before it, starting
+// at from or later, and for every key but the first, a quote after it,
+// before end.
+inline bool is_key(const char* sign, const char* from, const char* end,
+                   bool first) {
   return static_cast<std::size_t>(sign - from) >= kKey - 1 &&
-         std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0;
+         std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0 &&
+         (first || (sign + 1 != end && sign[1] == '"'));
 }
 
 // Writes the byte after a key's '=', then the value one byte on, replaced
@@ -258,11 +261,8 @@ ZORBU_KERNEL inline text_positions convert_text(const char* p, const char* end,
     while (equals != 0) {
       const char* const sign = p + count_zeros(equals);
       equals &= equals - 1;
-      // A key is "color" before the '=' and, for every key but the first, a
-      // quote after it.
-      if (!ends_key_name(sign, from)) continue;
+      if (!is_key(sign, from, end, first)) continue;
       const char* const after = sign + 1;
-      if (!first && (after == end || *after != '"')) continue;
       put_to(static_cast<std::size_t>(after - p));
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
@@ -369,22 +369,23 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       if (next_key < next_tag || tags == 0) {
         const char* const sign = p + next_key;
         equals &= equals - 1;
-        if (!ends_key_name(sign, from)) continue;
+        if (!is_key(sign, from, end, first)) continue;
         const char* const after = sign + 1;
-        if (!first && (after == end || *after != '"')) continue;
         put_to(static_cast<std::size_t>(after - p));
         first = false;
         if (after == end) break;
-        // A value that a tag may cut short waits for the tag to be decided:
-        // if it ends the segment, there is none; if not, no colour name
-        // starts at its "t".
-        if (*after == '<' && after[1] == 't') continue;
+        // A value that a time tag may cut short waits for the tag to be
+        // decided: if it ends the segment, there is none; if not, no colour
+        // name starts "ti".
+        if (*after == '<' && std::memcmp(after + 1, "time", 4) == 0) continue;
         from = put_value(after, end, true, out);
         done = static_cast<std::size_t>(from - p);
         continue;
       }
       const char* const c = p + next_tag;
       tags &= tags - 1;
+      // A '<' that a key's '=' came just before is written already.
+      if (c < p + done) continue;
       const char* const close = c > start && c[-1] == '\n'
                                     ? plain_tag_close(c, end, readable_end)
                                     : nullptr;
