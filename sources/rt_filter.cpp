@@ -319,14 +319,8 @@ class filter_run {
       }
       // Text before the tag closes the pending segment, or stands as a
       // segment of its own rather than being lost.
-      const std::string_view before(
-          text, static_cast<std::size_t>(tag.data() - text));
-      if (segment_.pending() || before.size() > kLongestRun) {
-        segment_.add(before);
-        if (segment_.pending()) segment_.close();
-      } else {
-        put_segment(before, end);
-      }
+      segment_.add({text, static_cast<std::size_t>(tag.data() - text)});
+      if (segment_.pending()) segment_.close();
       put_tag(tag);
       text = after;
     }

@@ -42,7 +42,9 @@ edit one-tag-a-line sources/rt_filter.cpp 'if (line == s.tag_line) return false;
 edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
 edit close-text sources/rt_filter.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
 edit close-text-kernel sources/simd/generic/kernels.hpp 'std::memcpy(out, "</time>", 7);' 'std::memcpy(out, "</tim>>", 7);'
-edit text-before-tag sources/rt_filter.cpp 'put_segment(before, end);' '(void)before;'
+edit text-before-tag sources/rt_filter.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
+edit text-before-a-later-tag sources/rt_filter.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
+                      end);' ''
 edit text-before-tag-kernel sources/simd/generic/kernels.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
 edit invalid-writes-nothing sources/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
 edit negative-count-passes sources/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'

@@ -295,8 +295,8 @@ inline const char* plain_tag_close(const char* c, const char* end,
                                    const char* readable_end) {
   constexpr std::size_t W = V::kWidth;
   if (static_cast<std::size_t>(readable_end - c) < kTagReach ||
-      static_cast<std::size_t>(end - c) < 6 || c[1] != 't' || c[2] != 'i' ||
-      c[3] != 'm' || c[4] != 'e') {
+      static_cast<std::size_t>(end - c) < 6 ||
+      std::memcmp(c + 1, "time", 4) != 0) {
     return nullptr;
   }
   const char next = c[5];
@@ -323,12 +323,15 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const char* p = start;
   char* out = b.out;
   bool first = b.first;
+  // The scan's fields live in locals while bytes are written: a write
+  // through a char pointer may alias them.
+  const char* text = b.text;
+  char* text_out = b.text_out;
+  const char* tag_line = nullptr;
   const char* from = p;      // where a key may start
   std::size_t done = 0;      // as in convert_text
   std::size_t tag_done = 0;  // how much of the block a tag has taken
   mask_t r_before = 0;       // the last block ended in an 'r'
-  b.tag_line = nullptr;
-  b.at_tag = false;
   while (p + done < end) {
     if (done >= W) {
       p += W;
@@ -391,15 +394,12 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
                                     : nullptr;
       put_to(static_cast<std::size_t>(c - p));
       if (close == nullptr) {
-        b.in = c;
-        b.out = out;
-        b.first = first;
-        b.at_tag = true;
+        b = {c, out, text, text_out, tag_line, first, true};
         return;
       }
       // The segment before the tag ends, if it has any text; the tag opens
       // the next one, written with '>' for a closing "/>".
-      if (c > b.text) {
+      if (c > text) {
         std::memcpy(out, "</time>", 7);
         out += 7;
       }
@@ -410,9 +410,9 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       const bool self_closing = close[-1] == '/';
       out += size - (self_closing ? 1 : 0);
       out[-1] = '>';
-      b.text = close + 1;
-      b.text_out = out;
-      b.tag_line = c;
+      text = close + 1;
+      text_out = out;
+      tag_line = c;
       first = true;
       from = close + 1;
       done = tag_done = static_cast<std::size_t>(close + 1 - p);
@@ -424,9 +424,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     done -= whole;
     tag_done = tag_done > whole ? tag_done - whole : 0;
   }
-  b.in = p + done;
-  b.out = out;
-  b.first = first;
+  b = {p + done, out, text, text_out, tag_line, first, false};
 }
 
 inline bool rest_is(const char* at, const char* end, std::string_view name) {
