@@ -41,7 +41,7 @@ edit plain-tag-shape sources/rt_filter.cpp "if (next == '/' && close != name_end
 edit one-tag-a-line sources/rt_filter.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
 edit close-text sources/rt_filter.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
-edit close-text-kernel sources/simd/generic/kernels.hpp 'std::memcpy(out, "</time>", 7);' 'std::memcpy(out, "</tim>>", 7);'
+edit close-text-kernel sources/simd/generic/kernels.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag sources/rt_filter.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt_filter.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                       end);' ''

@@ -3,8 +3,10 @@
 // is built with them enabled, and runs only where the processor has them.
 // GCC 12's own intrinsics leave the upper half of a widened vector
 // undefined on purpose, and then warn that it may be used uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 #include <immintrin.h>
 
 // Everything the kernels call is inlined into them: the compiler leaves the

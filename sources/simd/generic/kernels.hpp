@@ -281,6 +281,10 @@ ZORBU_KERNEL inline text_positions convert_text(const char* p, const char* end,
   return {p + done, out, first, false};
 }
 
+// What closes a segment, "</time>", as a word in memory order.
+constexpr std::size_t kCloseSize = 7;
+constexpr std::uint64_t kCloseWord = word_of("</time>");
+
 // The longest time tag that rewrite_body writes itself, and what it may
 // read from the tag's start to find and copy one.
 constexpr std::size_t kPlainTag = 64;
@@ -400,8 +404,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       // The segment before the tag ends, if it has any text; the tag opens
       // the next one, written with '>' for a closing "/>".
       if (c > text) {
-        std::memcpy(out, "</time>", 7);
-        out += 7;
+        std::memcpy(out, &kCloseWord, sizeof kCloseWord);
+        out += kCloseSize;
       }
       const auto size = static_cast<std::size_t>(close - c) + 1;
       for (std::size_t k = 0; k < size; k += W) {
