@@ -78,7 +78,8 @@ struct V {
     _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 96),
                        _mm256_setzero_si256());
     char* const end =
-        out + count + 2 * static_cast<std::size_t>(std::popcount(brackets));
+        out + count +
+        2 * static_cast<std::size_t>(__builtin_popcountll(brackets));
     const auto group = [&](std::size_t g) {
       const auto b = static_cast<std::size_t>(brackets >> g & 0xff);
       std::int64_t eight;
@@ -88,7 +89,7 @@ struct V {
           _mm256_load_si256(
               reinterpret_cast<const __m256i*>(kSpread[b].data())));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), spread);
-      out += 8 + 2 * static_cast<std::size_t>(std::popcount(b));
+      out += 8 + 2 * static_cast<std::size_t>(__builtin_popcountll(b));
     };
     // Three groups whatever the count, rather than a branch on it that
     // short runs between tags and keys would mispredict.

@@ -59,7 +59,8 @@ struct V {
     const vec braces =
         _mm512_mask_add_epi8(v, brackets, v, _mm512_set1_epi8(0x3f));
     char* const end =
-        out + count + 2 * static_cast<std::size_t>(std::popcount(brackets));
+        out + count +
+        2 * static_cast<std::size_t>(__builtin_popcountll(brackets));
     const auto piece = [&](std::size_t k) {
       const vec triples = _mm512_permutexvar_epi8(
           _mm512_load_si512(kTriples[k].data()), braces);
@@ -67,7 +68,7 @@ struct V {
       const std::uint64_t spread = _pdep_u64(b, kFirstCopies);
       const __mmask64 keep = kFirstCopies | spread << 1 | spread << 2;
       _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(keep, triples));
-      out += kPiece + 2 * static_cast<std::size_t>(std::popcount(b));
+      out += kPiece + 2 * static_cast<std::size_t>(__builtin_popcountll(b));
     };
     // Two pieces whatever the count, rather than a branch on it that short
     // runs between tags and keys would mispredict.

@@ -15,10 +15,15 @@
 // where the target has a way to do it without a step for each bracket.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
-// code uses no standard library templates, which would be.
+// code calls no standard library templates at run time, which would be.
 
+// Never called with no bit set.
 inline std::size_t count_zeros(mask_t m) {
-  return static_cast<std::size_t>(std::countr_zero(m));
+  return static_cast<std::size_t>(__builtin_ctzll(m));
+}
+
+inline std::size_t smaller(std::size_t a, std::size_t b) {
+  return a < b ? a : b;
 }
 
 // Writes the escape of a bracket, "{{{" or "}}}", as one four-byte store;
@@ -213,7 +218,7 @@ constexpr std::size_t kTail =
 inline const char* block_at(const char* p, const char* end,
                             const char* readable_end, char* tail) {
   if (static_cast<std::size_t>(readable_end - p) >= kTail) return p;
-  const std::size_t copied = std::min(static_cast<std::size_t>(end - p), kTail);
+  const std::size_t copied = smaller(static_cast<std::size_t>(end - p), kTail);
   std::memcpy(tail, p, copied);
   std::memset(tail + copied, 0, kTail - copied);
   return tail;
@@ -240,7 +245,7 @@ ZORBU_KERNEL inline text_positions convert_text(const char* p, const char* end,
     }
     const char* const block = block_at(p, end, readable_end, tail);
     const typename V::vec v = V::load(block);
-    const std::size_t whole = std::min(static_cast<std::size_t>(end - p), W);
+    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
     const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
     // No '=' can stand where done skips: a colour name has none, and one
     // just after a key's '=' has no "color" before it. So which '=' are
@@ -306,7 +311,7 @@ inline const char* plain_tag_close(const char* c, const char* end,
   const char next = c[5];
   if (next != ' ' && next != '/' && next != '>') return nullptr;
   const std::size_t limit =
-      std::min(static_cast<std::size_t>(end - c), kPlainTag);
+      smaller(static_cast<std::size_t>(end - c), kPlainTag);
   for (std::size_t at = 5; at < limit; at += W) {
     const typename V::vec v = V::load(c + at);
     const mask_t stops =
@@ -345,7 +350,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     }
     const char* const block = block_at(p, end, readable_end, tail);
     const typename V::vec v = V::load(block);
-    const std::size_t whole = std::min(static_cast<std::size_t>(end - p), W);
+    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
     // Nothing inside a tag already written counts, and no '=' that done
