@@ -1,7 +1,6 @@
 #include "color_convert.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <optional>
 
@@ -15,70 +14,12 @@ namespace {
 // that could begin one wait for the next piece.
 constexpr std::string_view kNextKey = "color=\"";
 
-constexpr std::size_t kLongestName =
-    std::max_element(color_names.begin(), color_names.end(),
-                     [](std::string_view a, std::string_view b) {
-                       return a.size() < b.size();
-                     })
-        ->size();
-
-// Each name as the first bytes of a 64-bit word in memory order, with a mask
-// of the bytes it fills, so that a value that has eight bytes behind it is
-// matched against a name with one load and one compare.
-struct packed_name {
-  std::uint64_t bits = 0;
-  std::uint64_t mask = 0;
-};
-
-constexpr std::array<packed_name, color_names.size()> pack_names() {
-  std::array<packed_name, color_names.size()> packed{};
-  for (std::size_t i = 0; i < color_names.size(); ++i) {
-    std::array<unsigned char, 8> bytes{};
-    std::array<unsigned char, 8> filled{};
-    for (std::size_t b = 0; b < color_names[i].size(); ++b) {
-      bytes[b] = static_cast<unsigned char>(color_names[i][b]);
-      filled[b] = 0xff;
-    }
-    packed[i] = {std::bit_cast<std::uint64_t>(bytes),
-                 std::bit_cast<std::uint64_t>(filled)};
-  }
-  return packed;
-}
-
-constexpr auto kPackedNames = pack_names();
-static_assert(kLongestName <= sizeof(std::uint64_t));
-
-// Table entries by the first byte of their name, so that a value is
-// compared with at most the two names that share its first letter.
-struct name_index {
-  std::array<std::array<std::uint8_t, 2>, 256> entries{};
-  std::array<std::uint8_t, 256> count{};
-};
-
-constexpr name_index make_name_index() {
-  name_index index;
-  for (std::size_t i = 0; i < color_names.size(); ++i) {
-    const auto first = static_cast<unsigned char>(color_names[i][0]);
-    index.entries[first][index.count[first]++] = static_cast<std::uint8_t>(i);
-  }
-  return index;
-}
-
-constexpr name_index kNameIndex = make_name_index();
-
-// The table entry whose name starts value, or std::nullopt. Entries that
-// share a first letter are tried in table order.
+// The table entry whose name starts value, or std::nullopt; entries in
+// table order. Only a value cut by the end of a piece comes here, so a
+// plain walk of the table does.
 std::optional<std::size_t> match_name(std::string_view value) {
-  const auto first = static_cast<unsigned char>(value[0]);
-  std::uint64_t word = 0;
-  const bool whole_word = value.size() >= sizeof word;
-  if (whole_word) std::memcpy(&word, value.data(), sizeof word);
-  for (std::size_t k = 0; k < kNameIndex.count[first]; ++k) {
-    const std::size_t i = kNameIndex.entries[first][k];
-    if (whole_word ? ((word ^ kPackedNames[i].bits) & kPackedNames[i].mask) == 0
-                   : value.starts_with(color_names[i])) {
-      return i;
-    }
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    if (value.starts_with(color_names[i])) return i;
   }
   return std::nullopt;
 }
@@ -119,7 +60,7 @@ char* put_escaped(char* out, char c) {
 
 // Converts data[0, size) as far as it can be decided without later bytes
 // (all of it when last) and returns how many bytes it used up. At most
-// kLongestName - 1 bytes are left over.
+// kLongestColorName - 1 bytes are left over.
 std::size_t text_converter::run(const char* data, std::size_t size, bool last,
                                 std::size_t readable_after, char*& out_ref) {
   // The state lives in locals while bytes are written: a write through a
@@ -151,7 +92,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       // here to tell every name apart.
       if (value_at > 0 || p == end) break;
       const std::string_view rest(p, static_cast<std::size_t>(end - p));
-      if (!last && rest.size() < kLongestName) {
+      if (!last && rest.size() < kLongestColorName) {
         used = p;
         break;
       }

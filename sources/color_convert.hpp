@@ -21,6 +21,15 @@ inline constexpr std::array<std::string_view, 17> color_codes = {
     "#ffa500", "#ffff00", "#808000", "#800080", "#ff00ff", "#00ff00",
     "#000080", "#00ffff", "#008080", "#c0c0c0", "#808080"};
 
+// The longest entry of color_names, closing quote included.
+inline constexpr std::size_t kLongestColorName = [] {
+  std::size_t longest = 0;
+  for (const std::string_view name : color_names) {
+    longest = name.size() > longest ? name.size() : longest;
+  }
+  return longest;
+}();
+
 // Converts one text handed over in pieces of any size. Feeding a text in
 // pieces gives exactly the bytes that converting it whole gives; only the
 // few bytes that a colour key or value can span are held back between pieces.

@@ -27,22 +27,4 @@ inline const char* find_byte(const char* p, const char* end, char c) {
   return hit != nullptr ? static_cast<const char*>(hit) : end;
 }
 
-// Returns the first a or b in [p, end), or end; made for short distances.
-inline const char* find_either(const char* p, const char* end, char a, char b) {
-#if defined(__SSE2__)
-  const __m128i want_a = _mm_set1_epi8(a);
-  const __m128i want_b = _mm_set1_epi8(b);
-  for (; end - p >= 16; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits = _mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(v, want_a), _mm_cmpeq_epi8(v, want_b)));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  for (; p < end; ++p) {
-    if (*p == a || *p == b) return p;
-  }
-  return end;
-}
-
 }  // namespace zorbu

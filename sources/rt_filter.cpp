@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "color_convert.hpp"
-#include "find_byte.hpp"
 #include "simd/kernels.hpp"
 #include "tag_search.hpp"
 
@@ -169,9 +168,10 @@ class filter_run {
   };
 
   // Decides whether the time tag of the candidate's line is to be written
-  // now, and which it is: the candidate itself, or for an unusual line, the
-  // first that the tag search finds on it. Returns false for a candidate
-  // passed over, or on a line already done or without one.
+  // now, and which it is: the first that the tag search finds on the line.
+  // Returns false for a candidate passed over, or on a line already done or
+  // without one. Most tags never get here: the body kernel writes those
+  // that stand plainly at the start of a line.
   bool tag_at(scan& s, const char* candidate, std::string_view& tag,
               const char*& after) {
     if (candidate < s.from) return false;
@@ -189,15 +189,6 @@ class filter_run {
         static_cast<std::size_t>(candidate - origin) / kMaxLine * kMaxLine;
     // Only the first time tag of a line counts; later ones are text.
     if (line == s.tag_line) return false;
-    if (line == candidate && plain_tag_at_line_start(line, s.end, tag)) {
-      // The usual case, decided without walking the line: what the tag
-      // search would find too.
-      after = tag.data() + tag.size();
-      s.p = line;
-      s.from = after;
-      s.tag_line = line;
-      return true;
-    }
     const std::string_view from_line(line,
                                      static_cast<std::size_t>(s.end - line));
     const std::string_view whole =
@@ -280,13 +271,12 @@ class filter_run {
       }
       if (tagged) continue;
       // The pass ran out with a segment still open: what came before it
-      // stands, and the segment is looked at again from its start.
+      // stands, and the segment is looked at again from its start, in a
+      // new pass if this one ended tags.
       out_.commit(b.text_out);
-      if (b.text == text || limit == end) {
-        text = b.text;
-        return;
-      }
+      const bool ended_any = b.text != text;
       text = b.text;
+      if (!ended_any || limit == end) return;
     }
   }
 
@@ -325,25 +315,6 @@ class filter_run {
       text = after;
     }
     segment_.add({text, static_cast<std::size_t>(end - text)});
-  }
-
-  // Recognises `<time>`, `<time/>` and `<time ...>` closed on the line that
-  // `line` begins, before `end`: a tag whose name the search would read as
-  // "time". Sets tag to it; returns false for anything else.
-  static bool plain_tag_at_line_start(const char* line, const char* end,
-                                      std::string_view& tag) {
-    const char* const limit =
-        line +
-        std::min<std::size_t>(static_cast<std::size_t>(end - line), kMaxLine);
-    const char* const name_end = line + 5;
-    if (name_end >= limit || std::memcmp(line, "<time", 5) != 0) return false;
-    const char next = *name_end;
-    if (next != ' ' && next != '/' && next != '>') return false;
-    const char* const close = find_either(name_end, limit, '>', '\n');
-    if (close == limit || *close != '>') return false;
-    if (next == '/' && close != name_end + 1) return false;
-    tag = {line, static_cast<std::size_t>(close + 1 - line)};
-    return true;
   }
 
   block_reader& in_;

@@ -37,7 +37,6 @@ edit empty-name sources/tag_search.cpp "if (inside.empty() || inside[0] == ' ') 
 edit name-ends-at-space sources/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite sources/rt_filter.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
-edit plain-tag-shape sources/rt_filter.cpp "if (next == '/' && close != name_end + 1) return false;" ""
 edit one-tag-a-line sources/rt_filter.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
 edit close-text sources/rt_filter.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'

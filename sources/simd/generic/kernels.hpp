@@ -97,13 +97,8 @@ struct hashed_name {
 
 constexpr std::size_t kSlots = 64;
 
-constexpr std::size_t kLongestName = [] {
-  std::size_t longest = 0;
-  for (const std::string_view name : color_names) {
-    longest = name.size() > longest ? name.size() : longest;
-  }
-  return longest;
-}();
+// A value is matched as one eight-byte word.
+constexpr std::size_t kLongestName = kLongestColorName;
 static_assert(kLongestName <= 8);
 
 constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
