@@ -376,7 +376,10 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       if (next_key < next_tag || tags == 0) {
         const char* const sign = p + next_key;
         equals &= equals - 1;
-        if (!is_key(sign, from, end, first)) continue;
+        // An '=' in a tag already written is none: branched on rather than
+        // masked out, so that finding the next key does not wait for the
+        // tag's end.
+        if (next_key < done || !is_key(sign, from, end, first)) continue;
         const char* const after = sign + 1;
         put_to(static_cast<std::size_t>(after - p));
         first = false;
@@ -420,8 +423,6 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       first = true;
       from = close + 1;
       done = tag_done = static_cast<std::size_t>(close + 1 - p);
-      equals &= ~low_bits(done);
-      tags &= ~low_bits(done);
     }
     if (done < whole) put_to(whole);
     p += whole;
