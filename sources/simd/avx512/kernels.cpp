@@ -21,17 +21,15 @@ namespace {
 
 constexpr std::string_view kName = "avx512";
 
-// Byte j of each pattern is j / 3 + 16 * k, for k = 0 to 3: sixteen bytes
-// of a vector, starting at byte 16 * k, each three times over.
 // Byte j of pattern k is j / 3 + 21 * k: twenty-one bytes of a vector,
-// starting at byte 21 * k, each three times over.
+// starting at byte 21 * k, each three times over. Three pieces take 63
+// bytes; a block's last byte is written on its own.
 constexpr std::size_t kPiece = 21;
 alignas(64) constexpr auto kTriples = [] {
-  std::array<std::array<char, 64>, 4> t{};
-  for (std::size_t k = 0; k < 4; ++k) {
+  std::array<std::array<char, 64>, 3> t{};
+  for (std::size_t k = 0; k < t.size(); ++k) {
     for (std::size_t j = 0; j < 64; ++j) {
-      t[k][j] =
-          static_cast<char>(std::min<std::size_t>(j / 3 + kPiece * k, 63));
+      t[k][j] = static_cast<char>(j / 3 + kPiece * k);
     }
   }
   return t;
@@ -76,7 +74,14 @@ struct V {
     piece(1);
     if (count > 2 * kPiece) {
       piece(2);
-      if (count > 3 * kPiece) piece(3);
+      if (count > 3 * kPiece) {
+        // The one byte left, four times over: one copy, or a bracket's
+        // three.
+        const auto last = static_cast<std::uint32_t>(static_cast<unsigned char>(
+            _mm_extract_epi8(_mm512_extracti32x4_epi32(braces, 3), 15)));
+        const std::uint32_t word = last * 0x01010101U;
+        std::memcpy(out, &word, sizeof word);
+      }
     }
     return end;
   }
