@@ -62,6 +62,13 @@ edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && clo
 edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
 edit key-r-across-blocks sources/simd/generic/kernels.hpp '(rs << 1 | r_before)' '(rs << 1)'
 edit tag-contents sources/simd/generic/kernels.hpp '& ~low_bits(tag_done);' ';'
+edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stage, s, out);
+      s = stage;
+    }
+  }' '      out = escape_stage(stage, s - 1, out);
+      s = stage;
+    }
+  }'
 edit key-inside-tag sources/simd/generic/kernels.hpp 'if (next_key < done || !is_key' 'if (!is_key'
 edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'

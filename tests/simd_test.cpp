@@ -90,6 +90,41 @@ TEST(Simd, ConvertTextAgreesWithTheByteAtATimeRulesAtEveryOffset) {
   simd::use(simd::chosen_kernels().name);
 }
 
+TEST(Simd, ConvertTextAgreesOnLongTextsFullOfValues) {
+  // Kernels may work through text a few kilobytes at a time: long texts,
+  // with values every few bytes, meet every place that a value or a
+  // bracket can fall against such a step; a piece that is not the last
+  // still stops at a value cut short after many steps.
+  std::mt19937 rng(23);
+  for (const std::string& set : runnable_sets()) {
+    ASSERT_TRUE(simd::use(set));
+    const auto convert = simd::active().convert_text;
+    for (std::size_t size = 1800; size < 9000; size += 97 + rng() % 200) {
+      std::string text;
+      while (text.size() < size) {
+        text += rng() % 4 == 0 ? random_markup(rng, rng() % 40)
+                               : "<p color=\"navy\">x</p>"s;
+      }
+      for (bool last : {true, false}) {
+        const std::string in = text + std::string(simd::kReadAhead, 'e');
+        const char* const p = in.data();
+        std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
+        const simd::text_positions r = convert(
+            p, p + text.size(), p + in.size(), out.data(), true, true, last);
+        // Where a piece stops, what it wrote is the converted text before.
+        const std::size_t stop = static_cast<std::size_t>(r.in - p);
+        ASSERT_TRUE(r.at_value ? !last && stop + 1 + 8 >= text.size()
+                               : stop == text.size())
+            << set << " size " << size;
+        ASSERT_EQ(std::string(out.data(), r.out),
+                  reference::convert(text.substr(0, stop), false))
+            << set << " size " << size << " last " << last;
+      }
+    }
+  }
+  simd::use(simd::chosen_kernels().name);
+}
+
 TEST(Simd, ConvertTextStopsWhereAValueMayGoOn) {
   for (const std::string& set : runnable_sets()) {
     ASSERT_TRUE(simd::use(set));
