@@ -288,9 +288,11 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
 // its code has a bracket; done this way, a value never cuts the escaping of
 // a block in two, which costs more than the copy.
 constexpr std::size_t kStageChunk = 2048;
-// A block adds at most 64 bytes and a value's code past the chunk, stores
-// reach a vector past that, and escaping reads three vectors past it.
-constexpr std::size_t kStageSize = kStageChunk + 2 * 64 + 8 + 3 * V::kWidth;
+// A block adds less than 128 + 8 bytes past the chunk: its own, four more
+// for each of its values, and a code whose name runs on into the next
+// block. Stores reach a vector past that, and escaping reads three vectors
+// past it.
+constexpr std::size_t kStageSize = kStageChunk + 128 + 8 + 3 * V::kWidth;
 
 // Escapes [stage, stage_end) to out; returns the end of what it wrote.
 inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
