@@ -55,8 +55,20 @@ edit stream-before-read sources/rt_filter.cpp 'if (!out_.flush()) return outcome
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/color_convert.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/kernels.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
-edit kernel-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);" "mask_t equals = V::eq(v, '=');"
-edit value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {' '(end - after) < 1) {'
+edit kernel-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
+    if ((brackets" "mask_t equals = V::eq(v, '=');
+    if ((brackets"
+edit staged-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
+    if (equals" "mask_t equals = V::eq(v, '=');
+    if (equals"
+edit value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {
+        // The value is not all here: the caller goes on from the '"'"'='"'"'.
+        return {after, out,' '(end - after) < 1) {
+        // The value is not all here: the caller goes on from the '"'"'='"'"'.
+        return {after, out,'
+edit staged-value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {
+          // The value' '(end - after) < 1) {
+          // The value'
 edit plain-tag-self-closing sources/simd/generic/kernels.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && close != c + 6)" '(false)'
 edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
