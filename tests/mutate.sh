@@ -73,7 +73,9 @@ edit plain-tag-self-closing sources/simd/generic/kernels.hpp "const bool self_cl
 edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && close != c + 6)" '(false)'
 edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
 edit key-r-across-blocks sources/simd/generic/kernels.hpp '(rs << 1 | r_before)' '(rs << 1)'
-edit tag-contents sources/simd/generic/kernels.hpp '& ~low_bits(tag_done);' ';'
+edit tag-restart sources/simd/generic/kernels.hpp '      p = close + 1;
+      done = 0;' '      p = close;
+      done = 0;'
 edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stage, s, out);
       s = stage;
     }
@@ -81,7 +83,6 @@ edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stag
       s = stage;
     }
   }'
-edit key-inside-tag sources/simd/generic/kernels.hpp 'if (next_key < done || !is_key' 'if (!is_key'
 edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
 edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");

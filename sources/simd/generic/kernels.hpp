@@ -436,15 +436,13 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const char* text = b.text;
   char* text_out = b.text_out;
   const char* tag_line = nullptr;
-  const char* from = p;      // where a key may start
-  std::size_t done = 0;      // as in convert_text
-  std::size_t tag_done = 0;  // how much of the block a tag has taken
-  mask_t r_before = 0;       // the last block ended in an 'r'
+  const char* from = p;  // where a key may start
+  std::size_t done = 0;  // as in convert_text
+  mask_t r_before = 0;   // the last block ended in an 'r'
   while (p + done < end) {
     if (done >= W) {
       p += W;
       done -= W;
-      tag_done = tag_done >= W ? tag_done - W : 0;
       continue;
     }
     const char* const block = block_at(p, end, readable_end, tail);
@@ -452,9 +450,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
-    // Nothing inside a tag already written counts, and no '=' that done
-    // skips otherwise counts either, as in convert_text.
-    const mask_t open = low_bits(whole) & ~low_bits(tag_done);
+    // No '=' that done skips counts, as in convert_text.
+    const mask_t open = low_bits(whole);
     // Only an '=' after an 'r' can end "color"; other attributes' '=' are
     // passed over without a branch on each.
     const mask_t rs = V::eq(v, 'r');
@@ -474,16 +471,14 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       out = put_escaped<V>(v, block, brackets, done, count, out);
       done = at;
     };
+    bool restarted = false;
     while ((equals | tags) != 0) {
       const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
       const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
       if (next_key < next_tag || tags == 0) {
         const char* const sign = p + next_key;
         equals &= equals - 1;
-        // An '=' in a tag already written is none: branched on rather than
-        // masked out, so that finding the next key does not wait for the
-        // tag's end.
-        if (next_key < done || !is_key(sign, from, end, first)) continue;
+        if (!is_key(sign, from, end, first)) continue;
         const char* const after = sign + 1;
         put_to(static_cast<std::size_t>(after - p));
         first = false;
@@ -526,12 +521,21 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       tag_line = c;
       first = true;
       from = close + 1;
-      done = tag_done = static_cast<std::size_t>(close + 1 - p);
+      // The next block starts just past the tag, rather than the rest of
+      // this one being written in a second, shorter run: a run's length
+      // decides how many steps its escaping takes, and mispredicting that
+      // costs more than the load that waits for the tag's end. Nothing in
+      // the tag is looked at again.
+      p = close + 1;
+      done = 0;
+      r_before = 0;
+      restarted = true;
+      break;
     }
+    if (restarted) continue;
     if (done < whole) put_to(whole);
     p += whole;
     done -= whole;
-    tag_done = tag_done > whole ? tag_done - whole : 0;
   }
   b = {p + done, out, text, text_out, tag_line, first, false};
 }
