@@ -73,9 +73,7 @@ edit plain-tag-self-closing sources/simd/generic/kernels.hpp "const bool self_cl
 edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && close != c + 6)" '(false)'
 edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
 edit key-r-across-blocks sources/simd/generic/kernels.hpp '(rs << 1 | r_before)' '(rs << 1)'
-edit tag-restart sources/simd/generic/kernels.hpp '      p = close + 1;
-      done = 0;' '      p = close;
-      done = 0;'
+edit tag-restart sources/simd/generic/kernels.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
 edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stage, s, out);
       s = stage;
     }

@@ -219,6 +219,23 @@ inline const char* block_at(const char* p, const char* end,
   return tail;
 }
 
+// A block of the text, as the kernels walk it.
+struct text_block {
+  const char* at;  // where it is read from: the text, or a padded copy
+  typename V::vec v;
+  std::size_t whole;  // how many of its bytes come before the text's end
+};
+
+// Moves p over the blocks that done has covered, which leaves p + done as
+// it was, and returns the block at p; p + done must be before end.
+inline text_block next_block(const char*& p, std::size_t& done, const char* end,
+                             const char* readable_end, char* tail) {
+  constexpr std::size_t W = V::kWidth;
+  for (; done >= W; done -= W) p += W;
+  const char* const at = block_at(p, end, readable_end, tail);
+  return {at, V::load(at), smaller(static_cast<std::size_t>(end - p), W)};
+}
+
 ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
                                                     const char* end,
                                                     const char* readable_end,
@@ -234,14 +251,10 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
   // past the last block leaves it above zero.
   std::size_t done = 0;
   while (p + done < end) {
-    if (done >= W) {
-      p += W;
-      done -= W;
-      continue;
-    }
-    const char* const block = block_at(p, end, readable_end, tail);
-    const typename V::vec v = V::load(block);
-    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
+    const text_block next = next_block(p, done, end, readable_end, tail);
+    const char* const block = next.at;
+    const typename V::vec v = next.v;
+    const std::size_t whole = next.whole;
     const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
     // No '=' can stand where done skips: a colour name has none, and one
     // just after a key's '=' has no "color" before it. So which '=' are
@@ -325,14 +338,10 @@ ZORBU_KERNEL inline text_positions convert_text_staged(const char* p,
   const char* from = p;  // as in convert_text
   std::size_t done = 0;
   while (p + done < end) {
-    if (done >= W) {
-      p += W;
-      done -= W;
-      continue;
-    }
-    const char* const block = block_at(p, end, readable_end, tail);
-    const typename V::vec v = V::load(block);
-    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
+    const text_block next = next_block(p, done, end, readable_end, tail);
+    const char* const block = next.at;
+    const typename V::vec v = next.v;
+    const std::size_t whole = next.whole;
     mask_t equals = V::eq(v, '=') & low_bits(whole);
     if (equals == 0 && done == 0 && whole == W) {
       // A block without values, common outside markup, is escaped
@@ -440,17 +449,13 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   std::size_t done = 0;  // as in convert_text
   mask_t r_before = 0;   // the last block ended in an 'r'
   while (p + done < end) {
-    if (done >= W) {
-      p += W;
-      done -= W;
-      continue;
-    }
-    const char* const block = block_at(p, end, readable_end, tail);
-    const typename V::vec v = V::load(block);
-    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
+    const text_block next = next_block(p, done, end, readable_end, tail);
+    const char* const block = next.at;
+    const typename V::vec v = next.v;
+    std::size_t whole = next.whole;
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
-    // No '=' that done skips counts, as in convert_text.
+    // Nothing past the end of the text counts.
     const mask_t open = low_bits(whole);
     // Only an '=' after an 'r' can end "color"; other attributes' '=' are
     // passed over without a branch on each.
@@ -471,7 +476,6 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       out = put_escaped<V>(v, block, brackets, done, count, out);
       done = at;
     };
-    bool restarted = false;
     while ((equals | tags) != 0) {
       const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
       const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
@@ -521,18 +525,15 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       tag_line = c;
       first = true;
       from = close + 1;
-      // The next block starts just past the tag, rather than the rest of
-      // this one being written in a second, shorter run: a run's length
-      // decides how many steps its escaping takes, and mispredicting that
-      // costs more than the load that waits for the tag's end. Nothing in
-      // the tag is looked at again.
-      p = close + 1;
-      done = 0;
+      // The block ends with the tag, and the next one starts just past it,
+      // rather than the rest of this one being written in a second, shorter
+      // run: a run's length decides how many steps its escaping takes, and
+      // mispredicting that costs more than the load that waits for the
+      // tag's end. Nothing in the tag is looked at again.
+      whole = done = static_cast<std::size_t>(close + 1 - p);
       r_before = 0;
-      restarted = true;
       break;
     }
-    if (restarted) continue;
     if (done < whole) put_to(whole);
     p += whole;
     done -= whole;
@@ -571,7 +572,7 @@ inline text_positions convert_text(const char* p, const char* end,
                                    bool escape, bool first, bool last) {
   // Targets that escape a bracket a step at a time split a block's escaping
   // at little cost, and gain nothing from a stage.
-  if (has_put_escaped<V> || has_put_escaped_from<V>) {
+  if constexpr (has_put_escaped<V> || has_put_escaped_from<V>) {
     if (escape) {
       return convert_text_staged(p, end, readable_end, out, first, last);
     }
