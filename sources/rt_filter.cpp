@@ -1,9 +1,18 @@
 #include "rt_filter.hpp"
 
+#include <sched.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "color_convert.hpp"
 #include "simd/kernels.hpp"
@@ -96,69 +105,57 @@ std::size_t count_lines(std::string_view rest) {
   return lines;
 }
 
-// One run of the filter over one input.
-//
-// The input is read once, so the closing lines cannot be counted ahead:
-// they are the last one or two lines, and a line is known to be a body line
-// only once that many lines have come after it. Until then it stays in the
-// reader's buffer, unconsumed. The first line stays there too until the
-// file is known to be valid: a body line arrived, or the input ended with
-// fewer lines after the first than closing lines, which is allowed; exactly
-// as many is not.
-class filter_run {
+// Rewrites body lines into one output buffer: segment text converted, and
+// time tags written as opening tags with "</time>" before each segment's
+// end. A segment may go on from one region to the next.
+class body_writer {
  public:
-  filter_run(block_reader& in, output_buffer& out)
-      : in_(in), out_(out), segment_(out) {}
+  body_writer(output_buffer& out, const simd::kernels& kernels)
+      : out_(out), kernels_(kernels), segment_(out) {}
 
-  outcome run() {
-    // A first line that cannot be read is no rt file, as for an empty one.
-    std::size_t first = 0;
-    while ((first = line_length(in_.buffered(), in_.at_end())) == 0) {
-      if (!in_.refill() && !in_.at_end()) break;
-      if (in_.at_end() && in_.buffered().empty()) break;
-    }
-    if (first == 0) return outcome::invalid;
-    closing_ =
-        static_cast<std::size_t>(check_rt(in_.buffered().substr(0, first)));
-    if (closing_ == 0) return outcome::invalid;
-    first_ = first;
-
+  // Rewrites whole body lines. Only a line with "<time" in it can hold a
+  // time tag, so lines are cut only around those; the text from one time
+  // tag to the next is segment text.
+  void region(std::string_view region) {
+    const char* const end = region.data() + region.size();
+    scan s{end, region.data(), region.data(), nullptr};
+    const char* text = region.data();  // segment text not yet added
     for (;;) {
-      const std::string_view rest = in_.buffered().substr(first_);
-      if (const std::size_t body = last_lines_start(rest, closing_)) {
-        start();
-        body_region(rest.substr(0, body));
-        in_.consume(body);
+      // Segments that start and end in this region, the usual case, are
+      // converted in the pass that finds their end.
+      if (!segment_.pending()) whole_segments(s, text);
+      const std::string_view rest(s.from,
+                                  static_cast<std::size_t>(end - s.from));
+      const std::size_t found = find_tag_candidate(rest, "time");
+      if (found == std::string_view::npos) break;
+      const char* const candidate = s.from + found;
+      std::string_view tag;
+      const char* after = nullptr;
+      if (!tag_at(s, candidate, tag, after)) {
+        s.from = std::max(s.from, candidate + 1);
+        continue;
       }
-      // All that is decided is written before a read that may wait.
-      if (!out_.flush()) return outcome::unwritable;
-      if (!in_.refill()) break;
+      // Text before the tag closes the pending segment, or stands as a
+      // segment of its own rather than being lost.
+      segment_.add({text, static_cast<std::size_t>(tag.data() - text)});
+      if (segment_.pending()) segment_.close();
+      put_tag(tag);
+      text = after;
     }
-    // Nothing is made up after a failed read: no "</time>", and no held
-    // lines that might not have been the last ones.
-    if (in_.failed()) return outcome::unreadable;
-    const std::string_view held = in_.buffered().substr(first_);
-    if (!started_) {
-      if (count_lines(held) == closing_) return outcome::invalid;
-      start();
-    }
-    segment_.close();
-    out_.append(held);
-    return out_.flush() ? outcome::rewritten : outcome::unwritable;
+    segment_.add({text, static_cast<std::size_t>(end - text)});
   }
+
+  // Ends the segment still open as a time tag just past the last region
+  // would: with "</time>" if it has text.
+  void end_as_at_tag() {
+    if (segment_.pending()) segment_.close();
+  }
+
+  // Ends the segment still open as the end of the body does: with
+  // "</time>", text or not.
+  void end_body() { segment_.close(); }
 
  private:
-  // Writes the first line, once the file is known to be valid.
-  void start() {
-    if (started_) return;
-    text_converter markup(true);
-    convert(markup, in_.buffered().substr(0, first_), out_);
-    finish(markup, out_);
-    in_.consume(first_);
-    first_ = 0;
-    started_ = true;
-  }
-
   // Where the scan of a region for time tags stands.
   struct scan {
     const char* end;
@@ -285,43 +282,286 @@ class filter_run {
     return out + bytes.size();
   }
 
-  // Rewrites whole body lines. Only a line with "<time" in it can hold a
-  // time tag, so lines are cut only around those; the text from one time
-  // tag to the next is segment text.
-  void body_region(std::string_view region) {
-    const char* const end = region.data() + region.size();
-    scan s{end, region.data(), region.data(), nullptr};
-    const char* text = region.data();  // segment text not yet added
+  output_buffer& out_;
+  const simd::kernels& kernels_;
+  segment_writer segment_;
+  tag_info tag_;
+};
+
+// Keeps what a helper writes past its buffer; its buffer is made large
+// enough that this is never needed, but the output must not depend on it.
+class spill_sink final : public byte_sink {
+ public:
+  bool write(std::string_view bytes) override {
+    data.append(bytes);
+    return true;
+  }
+  std::string data;
+};
+
+// A second thread that rewrites a stretch of body lines between two time
+// tags, into a buffer of its own, while the run's thread rewrites the rest.
+// A time tag at the start of a line ends what came before it whatever that
+// was, so the stretch can be rewritten knowing nothing of it.
+class body_helper {
+ public:
+  // Returns a helper for reads of `block` bytes, or nullptr when the memory
+  // or the thread cannot be had.
+  static std::unique_ptr<body_helper> make(const simd::kernels& kernels,
+                                           std::size_t block) {
+    const std::size_t size =
+        text_converter::max_output(block + block_reader::kMaxCarry) +
+        kLargestRoom;
+    std::unique_ptr<char, decltype(&std::free)> storage(
+        static_cast<char*>(std::malloc(size)), &std::free);
+    if (!storage) return nullptr;
+    try {
+      return std::unique_ptr<body_helper>(
+          new body_helper(kernels, std::move(storage), size));
+    } catch (const std::system_error&) {
+      return nullptr;
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+
+  body_helper(const body_helper&) = delete;
+  body_helper& operator=(const body_helper&) = delete;
+
+  ~body_helper() {
+    // A run cut short by an exception may leave a stretch offered or being
+    // rewritten: the helper must be done with it before it is told to quit.
+    std::uint32_t offered = kOffered;
+    state_.compare_exchange_strong(offered, kIdle, std::memory_order_acquire);
+    wait_while(kWorking);
+    state_.store(kQuit, std::memory_order_release);
+    state_.notify_one();
+    thread_.join();
+  }
+
+  // Offers the helper a stretch that begins at a time tag that starts a
+  // line and ends just before another.
+  void offer(std::string_view stretch) {
+    stretch_ = stretch;
+    state_.store(kOffered, std::memory_order_release);
+    state_.notify_one();
+  }
+
+  // Takes the stretch back if the helper has not started on it, and
+  // returns true; else waits for it to be rewritten, writes the rewrite to
+  // out, and returns false. Throws what the rewrite threw.
+  bool take_back_or_finish(output_buffer& out) {
+    std::uint32_t offered = kOffered;
+    if (state_.compare_exchange_strong(offered, kIdle,
+                                       std::memory_order_acquire)) {
+      return true;
+    }
+    wait_while(kWorking);
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    if (!spill_.data.empty()) {
+      out.write_through(spill_.data);
+      spill_.data.clear();
+    }
+    out.write_through(out_.buffered());
+    out_.clear();
+    return false;
+  }
+
+ private:
+  static constexpr std::uint32_t kIdle = 0;
+  static constexpr std::uint32_t kOffered = 1;
+  static constexpr std::uint32_t kWorking = 2;
+  static constexpr std::uint32_t kQuit = 3;
+  static constexpr auto kWatch = std::chrono::milliseconds(1);
+
+  body_helper(const simd::kernels& kernels,
+              std::unique_ptr<char, decltype(&std::free)> storage,
+              std::size_t size)
+      : storage_(std::move(storage)),
+        out_(spill_, {storage_.get(), size}),
+        body_(out_, kernels),
+        thread_([this] { work(); }) {}
+
+  // Returns the state once it is no longer `state`. A thread woken from
+  // sleep starts tens of microseconds late on some machines, about as long
+  // as it takes to rewrite a stretch: so each side first watches for a
+  // while, longer than the other takes between two hand-overs. It watches
+  // without a pause instruction: in a virtual machine, a run of those can
+  // make the host take the processor away.
+  std::uint32_t wait_while(std::uint32_t state) {
+    std::uint32_t now = state_.load(std::memory_order_acquire);
+    if (now == state) {
+      const auto until = std::chrono::steady_clock::now() + kWatch;
+      do {
+        for (int i = 0; i < 64 && now == state; ++i) {
+          now = state_.load(std::memory_order_acquire);
+        }
+      } while (now == state && std::chrono::steady_clock::now() < until);
+    }
+    while (now == state) {
+      state_.wait(state, std::memory_order_acquire);
+      now = state_.load(std::memory_order_acquire);
+    }
+    return now;
+  }
+
+  void work() {
     for (;;) {
-      // Segments that start and end in this region, the usual case, are
-      // converted in the pass that finds their end.
-      if (!segment_.pending()) whole_segments(s, text);
-      const std::string_view rest(s.from,
-                                  static_cast<std::size_t>(end - s.from));
-      const std::size_t found = find_tag_candidate(rest, "time");
-      if (found == std::string_view::npos) break;
-      const char* const candidate = s.from + found;
-      std::string_view tag;
-      const char* after = nullptr;
-      if (!tag_at(s, candidate, tag, after)) {
-        s.from = std::max(s.from, candidate + 1);
+      std::uint32_t now = wait_while(kIdle);
+      if (now == kQuit) return;
+      // The run's thread may have taken the stretch back meanwhile.
+      if (!state_.compare_exchange_strong(now, kWorking,
+                                          std::memory_order_acquire)) {
         continue;
       }
-      // Text before the tag closes the pending segment, or stands as a
-      // segment of its own rather than being lost.
-      segment_.add({text, static_cast<std::size_t>(tag.data() - text)});
-      if (segment_.pending()) segment_.close();
-      put_tag(tag);
-      text = after;
+      try {
+        body_.region(stretch_);
+        body_.end_as_at_tag();
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+      state_.store(kIdle, std::memory_order_release);
+      state_.notify_one();
     }
-    segment_.add({text, static_cast<std::size_t>(end - text)});
+  }
+
+  spill_sink spill_;
+  std::unique_ptr<char, decltype(&std::free)> storage_;
+  output_buffer out_;
+  body_writer body_;
+  std::string_view stretch_;
+  std::exception_ptr error_;
+  std::atomic<std::uint32_t> state_{kIdle};
+  // Last, so that everything it uses is ready before it starts.
+  std::thread thread_;
+};
+
+// Returns the first time tag in [from, end) that starts a line after begin
+// and is the line's first time tag, which a rewrite of the lines always
+// writes as a tag; end when there is none. The region [begin, end) holds
+// whole lines.
+const char* line_tag(const simd::kernels& kernels, const char* begin,
+                     const char* from, const char* end) {
+  tag_info tag;
+  for (from = std::max(from, begin + 1); from < end; ++from) {
+    from = kernels.find_tag_start(from, end, "time");
+    if (from == end) break;
+    if (from[-1] != '\n') continue;
+    const std::string_view rest(from, static_cast<std::size_t>(end - from));
+    const std::string_view line = rest.substr(0, line_length(rest, true));
+    if (search_tag(line, "time", tag) && tag.start == 0) return from;
+  }
+  return end;
+}
+
+// One run of the filter over one input.
+//
+// The input is read once, so the closing lines cannot be counted ahead:
+// they are the last one or two lines, and a line is known to be a body line
+// only once that many lines have come after it. Until then it stays in the
+// reader's buffer, unconsumed. The first line stays there too until the
+// file is known to be valid: a body line arrived, or the input ended with
+// fewer lines after the first than closing lines, which is allowed; exactly
+// as many is not.
+class filter_run {
+ public:
+  filter_run(block_reader& in, output_buffer& out, std::size_t block,
+             std::size_t shared_region)
+      : in_(in),
+        out_(out),
+        body_(out, kernels_),
+        shared_region_(shared_region),
+        block_(block) {}
+
+  outcome run() {
+    // A first line that cannot be read is no rt file, as for an empty one.
+    std::size_t first = 0;
+    while ((first = line_length(in_.buffered(), in_.at_end())) == 0) {
+      if (!in_.refill() && !in_.at_end()) break;
+      if (in_.at_end() && in_.buffered().empty()) break;
+    }
+    if (first == 0) return outcome::invalid;
+    closing_ =
+        static_cast<std::size_t>(check_rt(in_.buffered().substr(0, first)));
+    if (closing_ == 0) return outcome::invalid;
+    first_ = first;
+
+    for (;;) {
+      const std::string_view rest = in_.buffered().substr(first_);
+      if (const std::size_t size = last_lines_start(rest, closing_)) {
+        start();
+        body(rest.substr(0, size));
+        in_.consume(size);
+      }
+      // All that is decided is written before a read that may wait.
+      if (!out_.flush()) return outcome::unwritable;
+      if (!in_.refill()) break;
+    }
+    // Nothing is made up after a failed read: no "</time>", and no held
+    // lines that might not have been the last ones.
+    if (in_.failed()) return outcome::unreadable;
+    const std::string_view held = in_.buffered().substr(first_);
+    if (!started_) {
+      if (count_lines(held) == closing_) return outcome::invalid;
+      start();
+    }
+    body_.end_body();
+    out_.append(held);
+    return out_.flush() ? outcome::rewritten : outcome::unwritable;
+  }
+
+ private:
+  // Writes the first line, once the file is known to be valid.
+  void start() {
+    if (started_) return;
+    text_converter markup(true);
+    convert(markup, in_.buffered().substr(0, first_), out_);
+    finish(markup, out_);
+    in_.consume(first_);
+    first_ = 0;
+    started_ = true;
+  }
+
+  // Rewrites a region of body lines, sharing it with a helper when it is
+  // large enough. The helper is offered the stretch from the first line
+  // that starts with a time tag past the middle to the first such line in
+  // the last sixteenth, and this thread rewrites the lines before it, and
+  // the lines after it once the helper's rewrite is written.
+  void body(std::string_view region) {
+    const char* const begin = region.data();
+    const char* const end = begin + region.size();
+    const char* cut = end;
+    const char* upto = end;
+    if (region.size() >= shared_region_ && helper_usable_) {
+      cut = line_tag(kernels_, begin, begin + region.size() / 2, end);
+      if (cut != end) {
+        upto = line_tag(kernels_, begin,
+                        std::max(cut + 1, end - region.size() / 16), end);
+        if (upto == end) upto = line_tag(kernels_, begin, cut + 1, end);
+      }
+    }
+    if (upto == end) return body_.region(region);
+    if (!helper_) {
+      helper_ = body_helper::make(kernels_, block_);
+      helper_usable_ = helper_ != nullptr;
+      if (!helper_) return body_.region(region);
+    }
+    helper_->offer({cut, static_cast<std::size_t>(upto - cut)});
+    body_.region({begin, static_cast<std::size_t>(cut - begin)});
+    body_.end_as_at_tag();
+    // A helper that has not started yet is not waited for.
+    if (helper_->take_back_or_finish(out_)) upto = cut;
+    body_.region({upto, static_cast<std::size_t>(end - upto)});
   }
 
   block_reader& in_;
   output_buffer& out_;
   const simd::kernels& kernels_ = simd::active();
-  segment_writer segment_;
-  tag_info tag_;
+  body_writer body_;
+  std::size_t shared_region_;
+  std::size_t block_;
+  std::unique_ptr<body_helper> helper_;
+  bool helper_usable_ = true;
   std::size_t first_ = 0;  // the first line's length while it is held
   std::size_t closing_ = 0;
   bool started_ = false;
@@ -329,27 +569,40 @@ class filter_run {
 
 }  // namespace
 
+std::size_t default_shared_region() {
+  static const std::size_t shared = [] {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 &&
+                   CPU_COUNT(&cpus) >= 2
+               ? kSharedRegion
+               : SIZE_MAX;
+  }();
+  return shared;
+}
+
 std::size_t filter_storage_for(std::size_t block) {
   return layout_for(block).total();
 }
 
 outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block) {
+                  std::size_t block, std::size_t shared_region) {
   const storage_layout layout = layout_for(block);
   if (storage.size() < layout.total()) return outcome::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
   output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
-  return filter_run(reader, buffered).run();
+  return filter_run(reader, buffered, block, shared_region).run();
 }
 
-outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block) {
+outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
+                  std::size_t shared_region) {
   const std::size_t size = filter_storage_for(block);
   // Not new (std::nothrow): it reports failure by throwing inside, and with
   // no memory left for the exception either, that ends in std::terminate.
   const std::unique_ptr<char, decltype(&std::free)> storage(
       static_cast<char*>(std::malloc(size)), &std::free);
   if (!storage) return outcome::out_of_memory;
-  return filter_rt(in, out, {storage.get(), size}, block);
+  return filter_rt(in, out, {storage.get(), size}, block, shared_region);
 }
 
 }  // namespace zorbu

@@ -95,6 +95,15 @@ edit reserve-descriptors sources/main.cpp '  reserve_standard_descriptors();
 edit write-takes-nothing sources/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
 edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
     return outcome::rewritten;'
+edit shared-cut-after-newline sources/rt_filter.cpp "    if (from[-1] != '\\n') continue;
+" ''
+edit shared-cut-first-tag sources/rt_filter.cpp 'tag.start == 0) return from;' 'tag.start) return from;'
+edit shared-segment-ends-at-cut sources/rt_filter.cpp '    if (segment_.pending()) segment_.close();
+  }' '  }'
+edit shared-taken-back sources/rt_filter.cpp 'if (helper_->take_back_or_finish(out_)) upto = cut;' 'helper_->take_back_or_finish(out_);'
+edit shared-output sources/rt_filter.cpp '    out.write_through(out_.buffered());
+' ''
+edit read-slots sources/byte_io.cpp '    std::memmove(next, data_ + pos_, carried);' '    std::memmove(next, data_ + pos_, carried / 2);'
 
 killed=0 survived=()
 for i in "${!names[@]}"; do

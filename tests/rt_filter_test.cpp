@@ -21,10 +21,11 @@ struct Result {
 };
 
 Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
-              std::size_t block = block_reader::kDefaultBlock) {
+              std::size_t block = block_reader::kDefaultBlock,
+              std::size_t shared_region = SIZE_MAX) {
   memory_source source(file, chunk);
   string_sink sink;
-  const outcome result = filter_rt(source, sink, block);
+  const outcome result = filter_rt(source, sink, block, shared_region);
   return {result, sink.data};
 }
 
@@ -156,9 +157,8 @@ TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
   simd::use(simd::chosen_kernels().name);
 }
 
-// Random files built from the pieces that matter, from a few lines (where
-// holding lines back decides everything) to many.
-std::string random_file(std::mt19937& rng) {
+// Random text built from the pieces that matter.
+std::string random_body(std::mt19937& rng) {
   static const std::vector<std::string> parts = {
       "<time begin=\"1\"/>",
       "<time>",
@@ -177,13 +177,20 @@ std::string random_file(std::mt19937& rng) {
       "<tt>",
       "<time/ x>",
       "<time " + std::string(60, 'a') + ">"};
+  std::string body;
+  const auto count = rng() % 4 == 0 ? rng() % 4 : rng() % 60;
+  for (unsigned i = 0; i < count; ++i) body += parts[rng() % parts.size()];
+  return body;
+}
+
+// Random files, from a few lines (where holding lines back decides
+// everything) to many.
+std::string random_file(std::mt19937& rng) {
   static const std::vector<std::string> heads = {
       "<window color=\"navy\"><font>\n", "<window>\n", "<window><font>",
       "<font><window>x\n", "<b>\n"};
   std::string file = heads[rng() % heads.size()];
-  const auto count = rng() % 4 == 0 ? rng() % 4 : rng() % 60;
-  for (unsigned i = 0; i < count; ++i) file += parts[rng() % parts.size()];
-  return file;
+  return file + random_body(rng);
 }
 
 TEST(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
@@ -205,6 +212,46 @@ TEST(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
     }
   }
   simd::use(simd::chosen_kernels().name);
+}
+
+TEST(FilterRt, SharingTheBodyWithASecondThreadChangesNothing) {
+  // Every region that can be is cut at time tags that start lines and
+  // shared: segments on both sides of each cut, keys just before them,
+  // lines cut at 1023 bytes, and tags the line rules turn down.
+  std::mt19937 rng(12);
+  const auto& sets = simd::built_kernels();
+  for (int round = 0; round < 400; ++round) {
+    if (!simd::use(sets[static_cast<std::size_t>(round) % sets.size()].name))
+      simd::use(simd::chosen_kernels().name);
+    std::string file = random_file(rng);
+    // Many lines that start with a tag, so that most regions are cut.
+    if (round % 2 == 0) {
+      for (int line = static_cast<int>(rng() % 40); line > 0; --line)
+        file += "\n<time/>" + random_body(rng);
+    }
+    const auto want = reference::filter(file);
+    for (std::size_t block : {64, 1500, 100000}) {
+      const auto r = filter(file, 1 + rng() % 2000, block, 1 + rng() % 200);
+      ASSERT_EQ(r.result, want ? outcome::rewritten : outcome::invalid) << file;
+      ASSERT_EQ(r.out, want.value_or("")) << file;
+    }
+  }
+  simd::use(simd::chosen_kernels().name);
+
+  // A caption file larger than a read, shared at the default sizes.
+  std::string file = "<window><font color=\"white\">\n";
+  for (int i = 0; file.size() < 3 * block_reader::kDefaultBlock; ++i) {
+    file += "<time begin=\"" + std::to_string(i) +
+            "\"/>a <b>b</b> <font color=\"red\">c</font>\n";
+    if (i % 3 == 0) file += "more color=<i>text</i> on a line of its own\n";
+  }
+  file += "</font>\n</window>\n";
+  const auto want = reference::filter(file);
+  ASSERT_TRUE(want.has_value());
+  const auto r =
+      filter(file, SIZE_MAX, block_reader::kDefaultBlock, kSharedRegion);
+  EXPECT_EQ(r.result, outcome::rewritten);
+  EXPECT_TRUE(r.out == *want);
 }
 
 TEST(FilterRt, NothingNextToItsOwnStorageLeaksIn) {
