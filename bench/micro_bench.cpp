@@ -173,7 +173,7 @@ class discarding_sink final : public zorbu::byte_sink {
 // program shares it with a second thread where it can.
 template <class Sink>
 void filter_rt(benchmark::State& state, std::string_view kernels,
-               std::size_t shared_region = SIZE_MAX) {
+               zorbu::sharing shared = {SIZE_MAX}) {
   if (!zorbu::simd::use(kernels)) {
     state.SkipWithError("this processor cannot run these kernels");
     return;
@@ -189,11 +189,11 @@ void filter_rt(benchmark::State& state, std::string_view kernels,
     if constexpr (std::is_same_v<Sink, zorbu::string_sink>) sink.data.clear();
     zorbu::memory_source source(file);
     benchmark::DoNotOptimize(zorbu::filter_rt(
-        source, sink, zorbu::block_reader::kDefaultBlock, shared_region));
+        source, sink, zorbu::block_reader::kDefaultBlock, shared));
   }
   state.SetLabel(std::string(kKinds[state.range(0)]) + " " +
                  std::string(kernels) +
-                 (shared_region == SIZE_MAX ? "" : " shared"));
+                 (shared.least_region == SIZE_MAX ? "" : " shared"));
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * file.size()));
   zorbu::simd::use(zorbu::simd::chosen_kernels().name);
@@ -209,7 +209,7 @@ void BM_FilterRtDropped(benchmark::State& state, std::string_view kernels) {
 
 void BM_FilterRtShared(benchmark::State& state) {
   filter_rt<discarding_sink>(state, zorbu::simd::best_kernels().name,
-                             zorbu::default_shared_region());
+                             zorbu::sharing{});
 }
 
 // A body of one-byte lines, at several sizes: the fitted complexity should

@@ -30,10 +30,9 @@ struct result {
 // Runs that share regions of the body with a second thread, cut at every
 // time tag that allows it, must give the same output as runs that do not.
 result run(zorbu::byte_source& source, std::size_t buffer,
-           std::size_t shared_region) {
+           zorbu::sharing shared) {
   zorbu::string_sink sink;
-  const zorbu::outcome outcome =
-      zorbu::filter_rt(source, sink, buffer, shared_region);
+  const zorbu::outcome outcome = zorbu::filter_rt(source, sink, buffer, shared);
   return {outcome, std::move(sink.data)};
 }
 
@@ -44,7 +43,7 @@ result run_from_file(std::string_view file) {
   zorbu::fd_sink writer(fd);
   check(writer.write(file) && lseek(fd, 0, SEEK_SET) == 0);
   zorbu::fd_source source(fd);
-  result r = run(source, 4096, 1);
+  result r = run(source, 4096, {1, true});
   close(fd);
   return r;
 }
@@ -61,14 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                               size - 1);
 
   zorbu::memory_source whole_source(file);
-  const result whole = run(whole_source, 4096, SIZE_MAX);
+  const result whole = run(whole_source, 4096, {SIZE_MAX});
   const auto want = zorbu::reference::filter(file);
   check(whole ==
         result{want ? zorbu::outcome::rewritten : zorbu::outcome::invalid,
                want.value_or("")});
 
   zorbu::memory_source trickle(file, chunk);
-  check(run(trickle, buffer, 1 + data[0] % 64U) == whole);
+  check(run(trickle, buffer, {1 + data[0] % 64U, (data[0] & 1) != 0}) == whole);
   check(run_from_file(file) == whole);
   return 0;
 }

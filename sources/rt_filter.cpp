@@ -14,6 +14,10 @@
 #include <thread>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "color_convert.hpp"
 #include "simd/kernels.hpp"
 #include "tag_search.hpp"
@@ -85,6 +89,18 @@ class segment_writer {
   }
   // Returns true when bytes were added since the segment was last closed.
   bool pending() const { return pending_; }
+  // Returns whether the open segment's first key is still to come;
+  // std::nullopt when no bytes were added since it was last closed.
+  std::optional<bool> open_first() const {
+    if (!pending_) return std::nullopt;
+    return converter_.first_key_ahead();
+  }
+  // Goes on with an open segment from where a writer of all that came
+  // before stood, with open_first() as given.
+  void go_on(bool first) {
+    converter_.go_on(first);
+    pending_ = true;
+  }
   // Writes the rest of the segment and "</time>".
   void close() {
     finish(converter_, out_);
@@ -145,11 +161,12 @@ class body_writer {
     segment_.add({text, static_cast<std::size_t>(end - text)});
   }
 
-  // Ends the segment still open as a time tag just past the last region
-  // would: with "</time>" if it has text.
-  void end_as_at_tag() {
-    if (segment_.pending()) segment_.close();
-  }
+  // Returns whether the open segment's first key is still to come;
+  // std::nullopt when no segment is open.
+  std::optional<bool> open_first() const { return segment_.open_first(); }
+  // Goes on from where a writer of all that came before stood, with
+  // open_first() as given.
+  void go_on(bool first) { segment_.go_on(first); }
 
   // Ends the segment still open as the end of the body does: with
   // "</time>", text or not.
@@ -299,10 +316,31 @@ class spill_sink final : public byte_sink {
   std::string data;
 };
 
-// A second thread that rewrites a stretch of body lines between two time
-// tags, into a buffer of its own, while the run's thread rewrites the rest.
-// A time tag at the start of a line ends what came before it whatever that
-// was, so the stretch can be rewritten knowing nothing of it.
+// Drops the bytes of text from this processor's cache, and every other's.
+// Later reads go into the same memory, and where two processors share no
+// cache, as can happen in a virtual machine, a read into memory that the
+// other one still holds was measured to take three times as long.
+void let_go(std::string_view text) {
+#if defined(__SSE2__)
+  if (text.empty()) return;
+  // A step of a cache line from the first byte meets every line but
+  // perhaps the last one's.
+  constexpr std::size_t kLine = 64;
+  for (std::size_t at = 0; at < text.size(); at += kLine) {
+    _mm_clflush(text.data() + at);
+  }
+  _mm_clflush(&text.back());
+#else
+  (void)text;
+#endif
+}
+
+// A second thread that rewrites a stretch of body lines into a buffer of
+// its own, while the run's thread rewrites the lines before it. A stretch
+// begins and ends at lines where a writer of what came before has all of
+// it written: what the helper needs to know of that is only whether the
+// open segment's first key is still to come. It is told a guess, which the
+// run's thread checks once it gets there.
 class body_helper {
  public:
   // Returns a helper for reads of `block` bytes, or nullptr when the memory
@@ -331,40 +369,47 @@ class body_helper {
   ~body_helper() {
     // A run cut short by an exception may leave a stretch offered or being
     // rewritten: the helper must be done with it before it is told to quit.
-    std::uint32_t offered = kOffered;
-    state_.compare_exchange_strong(offered, kIdle, std::memory_order_acquire);
+    take_back();
     wait_while(kWorking);
     state_.store(kQuit, std::memory_order_release);
     state_.notify_one();
     thread_.join();
   }
 
-  // Offers the helper a stretch that begins at a time tag that starts a
-  // line and ends just before another.
-  void offer(std::string_view stretch) {
+  // Offers the helper a stretch, guessing whether the first key of the
+  // segment open at its start is still to come.
+  void offer(std::string_view stretch, bool first) {
     stretch_ = stretch;
+    first_ = first;
     state_.store(kOffered, std::memory_order_release);
     state_.notify_one();
   }
 
-  // Takes the stretch back if the helper has not started on it, and
-  // returns true; else waits for it to be rewritten, writes the rewrite to
-  // out, and returns false. Throws what the rewrite threw.
-  bool take_back_or_finish(output_buffer& out) {
+  // Takes the stretch back if the helper has not started on it; returns
+  // true if so.
+  bool take_back() {
     std::uint32_t offered = kOffered;
-    if (state_.compare_exchange_strong(offered, kIdle,
-                                       std::memory_order_acquire)) {
-      return true;
-    }
+    return state_.compare_exchange_strong(offered, kIdle,
+                                          std::memory_order_acquire);
+  }
+
+  // Waits for the stretch to be rewritten. If the guess held, writes the
+  // rewrite to out and returns whether the first key of the segment open
+  // at the stretch's end is still to come; else drops it and returns
+  // std::nullopt. Throws what the rewrite threw.
+  std::optional<bool> finish(output_buffer& out, bool guess_held) {
+    // Offered, then being rewritten, then done.
+    wait_while(kOffered);
     wait_while(kWorking);
     if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    if (!spill_.data.empty()) {
-      out.write_through(spill_.data);
-      spill_.data.clear();
+    const std::optional<bool> at_end = guess_held ? end_first_ : std::nullopt;
+    if (at_end) {
+      if (!spill_.data.empty()) out.write_through(spill_.data);
+      out.write_through(out_.buffered());
     }
-    out.write_through(out_.buffered());
+    spill_.data.clear();
     out_.clear();
-    return false;
+    return at_end;
   }
 
  private:
@@ -415,11 +460,13 @@ class body_helper {
         continue;
       }
       try {
+        body_.go_on(first_);
         body_.region(stretch_);
-        body_.end_as_at_tag();
+        end_first_ = body_.open_first();
       } catch (...) {
         error_ = std::current_exception();
       }
+      let_go(stretch_);
       state_.store(kIdle, std::memory_order_release);
       state_.notify_one();
     }
@@ -430,28 +477,84 @@ class body_helper {
   output_buffer out_;
   body_writer body_;
   std::string_view stretch_;
+  bool first_ = true;
+  std::optional<bool> end_first_;
   std::exception_ptr error_;
   std::atomic<std::uint32_t> state_{kIdle};
   // Last, so that everything it uses is ready before it starts.
   std::thread thread_;
 };
 
-// Returns the first time tag in [from, end) that starts a line after begin
-// and is the line's first time tag, which a rewrite of the lines always
-// writes as a tag; end when there is none. The region [begin, end) holds
-// whole lines.
+// How many bytes before a place where a stretch begins or ends must hold no
+// '=': a converter fed all that comes before then has all of it written,
+// holding back no key's value, which needs the '=', the byte after it and
+// the longest name. So it writes what follows as it would the start of a
+// text, but for whether the first key is still to come.
+constexpr std::size_t kQuiet = 16;
+static_assert(kQuiet >= kLongestColorName + 2);
+
+// Returns true if a stretch may begin or end at c, which starts a line just
+// after a newline, in a region of whole body lines that starts at begin.
+bool quiet(const char* begin, const char* c) {
+  return static_cast<std::size_t>(c - begin) >= kQuiet &&
+         std::memchr(c - kQuiet, '=', kQuiet) == nullptr;
+}
+
+// Returns the first place in [from, end) where a stretch may begin or end,
+// or end when there is none.
+const char* quiet_line(const char* begin, const char* from, const char* end) {
+  from = std::max(from, begin + kQuiet);
+  while (from < end) {
+    const void* const nl =
+        std::memchr(from - 1, '\n', static_cast<std::size_t>(end - from));
+    if (nl == nullptr) break;
+    from = static_cast<const char*>(nl) + 1;
+    if (quiet(begin, from)) return from;
+    ++from;
+  }
+  return end;
+}
+
+// Returns the first time tag before `before` and at or after from that
+// starts a line and is the line's first time tag, which a rewrite of the
+// lines always writes as a tag; `before` when there is none. The region
+// [begin, end) holds whole lines.
 const char* line_tag(const simd::kernels& kernels, const char* begin,
-                     const char* from, const char* end) {
+                     const char* from, const char* before, const char* end) {
   tag_info tag;
-  for (from = std::max(from, begin + 1); from < end; ++from) {
-    from = kernels.find_tag_start(from, end, "time");
-    if (from == end) break;
+  for (from = std::max(from, begin + 1); from < before; ++from) {
+    from = kernels.find_tag_start(from, before, "time");
+    if (from == before) break;
     if (from[-1] != '\n') continue;
     const std::string_view rest(from, static_cast<std::size_t>(end - from));
     const std::string_view line = rest.substr(0, line_length(rest, true));
     if (search_tag(line, "time", tag) && tag.start == 0) return from;
   }
-  return end;
+  return before;
+}
+
+// Where a stretch begins or ends.
+struct cut {
+  const char* at;
+  bool at_tag;  // a time tag starts the line there
+};
+
+// How far past where it is looked for a cut at a time tag may stand.
+constexpr std::size_t kNearby = std::size_t{4} << 10;
+
+// Returns the first cut at or after from, best at a time tag nearby, since
+// that ends the segment before it whatever was guessed of it; at end when
+// there is none.
+cut find_cut(const simd::kernels& kernels, const char* begin, const char* from,
+             const char* end) {
+  const char* const near =
+      from + std::min(static_cast<std::size_t>(end - from), kNearby);
+  for (const char* c = from;; ++c) {
+    c = line_tag(kernels, begin, c, near, end);
+    if (c == near) break;
+    if (quiet(begin, c)) return {c, true};
+  }
+  return {quiet_line(begin, from, end), false};
 }
 
 // One run of the filter over one input.
@@ -466,11 +569,11 @@ const char* line_tag(const simd::kernels& kernels, const char* begin,
 class filter_run {
  public:
   filter_run(block_reader& in, output_buffer& out, std::size_t block,
-             std::size_t shared_region)
+             sharing shared)
       : in_(in),
         out_(out),
         body_(out, kernels_),
-        shared_region_(shared_region),
+        shared_(shared),
         block_(block) {}
 
   outcome run() {
@@ -523,42 +626,54 @@ class filter_run {
   }
 
   // Rewrites a region of body lines, sharing it with a helper when it is
-  // large enough. The helper is offered the stretch from the first line
-  // that starts with a time tag past the middle to the first such line in
-  // the last sixteenth, and this thread rewrites the lines before it, and
-  // the lines after it once the helper's rewrite is written.
+  // large enough: the helper is offered the stretch from a cut past the
+  // middle to one in the last sixteenth, and this thread rewrites the lines
+  // before it, and the lines after it once the helper's rewrite is written.
   void body(std::string_view region) {
     const char* const begin = region.data();
     const char* const end = begin + region.size();
-    const char* cut = end;
-    const char* upto = end;
-    if (region.size() >= shared_region_ && helper_usable_) {
-      cut = line_tag(kernels_, begin, begin + region.size() / 2, end);
-      if (cut != end) {
-        upto = line_tag(kernels_, begin,
-                        std::max(cut + 1, end - region.size() / 16), end);
-        if (upto == end) upto = line_tag(kernels_, begin, cut + 1, end);
+    cut from{end, false};
+    cut upto{end, false};
+    if (region.size() >= shared_.least_region && helper_usable_) {
+      from = find_cut(kernels_, begin, begin + region.size() / 2, end);
+      if (from.at != end) {
+        upto = find_cut(kernels_, begin,
+                        std::max(from.at + 1, end - region.size() / 16), end);
       }
     }
-    if (upto == end) return body_.region(region);
+    if (upto.at == end) return body_.region(region);
     if (!helper_) {
       helper_ = body_helper::make(kernels_, block_);
       helper_usable_ = helper_ != nullptr;
       if (!helper_) return body_.region(region);
     }
-    helper_->offer({cut, static_cast<std::size_t>(upto - cut)});
-    body_.region({begin, static_cast<std::size_t>(cut - begin)});
-    body_.end_as_at_tag();
-    // A helper that has not started yet is not waited for.
-    if (helper_->take_back_or_finish(out_)) upto = cut;
-    body_.region({upto, static_cast<std::size_t>(end - upto)});
+    // The guess: the first key of the segment open at the cut is as far
+    // off as that of the segment open now.
+    const bool first = body_.open_first().value_or(true);
+    helper_->offer({from.at, static_cast<std::size_t>(upto.at - from.at)},
+                   first);
+    body_.region({begin, static_cast<std::size_t>(from.at - begin)});
+    const std::optional<bool> at_cut = body_.open_first();
+    const bool guess_held = at_cut && (*at_cut == first || from.at_tag);
+    // A helper that has not started yet is not waited for, nor is its
+    // rewrite used when it went from a wrong guess.
+    std::optional<bool> at_upto;
+    if (shared_.always_helped || !helper_->take_back()) {
+      at_upto = helper_->finish(out_, guess_held);
+    }
+    if (!at_upto) {
+      body_.region({from.at, static_cast<std::size_t>(end - from.at)});
+      return;
+    }
+    body_.go_on(*at_upto);
+    body_.region({upto.at, static_cast<std::size_t>(end - upto.at)});
   }
 
   block_reader& in_;
   output_buffer& out_;
   const simd::kernels& kernels_ = simd::active();
   body_writer body_;
-  std::size_t shared_region_;
+  sharing shared_;
   std::size_t block_;
   std::unique_ptr<body_helper> helper_;
   bool helper_usable_ = true;
@@ -586,23 +701,23 @@ std::size_t filter_storage_for(std::size_t block) {
 }
 
 outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block, std::size_t shared_region) {
+                  std::size_t block, sharing shared) {
   const storage_layout layout = layout_for(block);
   if (storage.size() < layout.total()) return outcome::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
   output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
-  return filter_run(reader, buffered, block, shared_region).run();
+  return filter_run(reader, buffered, block, shared).run();
 }
 
 outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
-                  std::size_t shared_region) {
+                  sharing shared) {
   const std::size_t size = filter_storage_for(block);
   // Not new (std::nothrow): it reports failure by throwing inside, and with
   // no memory left for the exception either, that ends in std::terminate.
   const std::unique_ptr<char, decltype(&std::free)> storage(
       static_cast<char*>(std::malloc(size)), &std::free);
   if (!storage) return outcome::out_of_memory;
-  return filter_rt(in, out, {storage.get(), size}, block, shared_region);
+  return filter_rt(in, out, {storage.get(), size}, block, shared);
 }
 
 }  // namespace zorbu

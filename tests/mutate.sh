@@ -98,10 +98,14 @@ edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritt
 edit shared-cut-after-newline sources/rt_filter.cpp "    if (from[-1] != '\\n') continue;
 " ''
 edit shared-cut-first-tag sources/rt_filter.cpp 'tag.start == 0) return from;' 'tag.start) return from;'
-edit shared-segment-ends-at-cut sources/rt_filter.cpp '    if (segment_.pending()) segment_.close();
-  }' '  }'
-edit shared-taken-back sources/rt_filter.cpp 'if (helper_->take_back_or_finish(out_)) upto = cut;' 'helper_->take_back_or_finish(out_);'
-edit shared-output sources/rt_filter.cpp '    out.write_through(out_.buffered());
+edit shared-cut-quiet sources/rt_filter.cpp "std::memchr(c - kQuiet, '=', kQuiet) == nullptr;" 'true;'
+edit shared-guess sources/rt_filter.cpp '(*at_cut == first || from.at_tag)' 'true'
+edit shared-helper-starts-from-guess sources/rt_filter.cpp '        body_.go_on(first_);' '        body_.go_on(true);'
+edit shared-goes-on-from-helper sources/rt_filter.cpp '    body_.go_on(*at_upto);' '    body_.go_on(true);'
+edit shared-redone sources/rt_filter.cpp '    if (!at_upto) {' '    if (false) {'
+edit shared-output sources/rt_filter.cpp '      out.write_through(out_.buffered());
+' ''
+edit shared-waits-for-start sources/rt_filter.cpp '    wait_while(kOffered);
 ' ''
 edit read-slots sources/byte_io.cpp '    std::memmove(next, data_ + pos_, carried);' '    std::memmove(next, data_ + pos_, carried / 2);'
 
