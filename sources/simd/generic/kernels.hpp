@@ -372,14 +372,8 @@ ZORBU_KERNEL inline text_positions convert_text_staged(const char* p,
         first = false;
         // A first key at the very end of the text has no value.
         if (after == end) break;
-        // The byte after the '=' as it stands, then the value one byte on.
-        *s++ = *after;
-        from = after + 1;
-        if (static_cast<std::size_t>(end - from) >= 8) {
-          replace_value(from, s);
-        } else {
-          replace_last_value(from, end, s);
-        }
+        // Unescaped: the stage is escaped whole afterwards.
+        from = put_value(after, end, false, s);
         done = static_cast<std::size_t>(from - p);
       }
       if (done < whole) copy_to(whole);
