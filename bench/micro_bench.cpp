@@ -169,11 +169,9 @@ class discarding_sink final : public zorbu::byte_sink {
 
 // The whole filter on an in-memory file, on each set of scanning kernels
 // this processor runs, on one thread: its output kept in a string, or, like
-// a run to /dev/null, dropped. Last, on the best kernels, as a run of the
-// program shares it with a second thread where it can.
+// a run to /dev/null, dropped.
 template <class Sink>
-void filter_rt(benchmark::State& state, std::string_view kernels,
-               zorbu::sharing shared = {SIZE_MAX}) {
+void filter_rt(benchmark::State& state, std::string_view kernels) {
   if (!zorbu::simd::use(kernels)) {
     state.SkipWithError("this processor cannot run these kernels");
     return;
@@ -188,12 +186,10 @@ void filter_rt(benchmark::State& state, std::string_view kernels,
   for (auto _ : state) {
     if constexpr (std::is_same_v<Sink, zorbu::string_sink>) sink.data.clear();
     zorbu::memory_source source(file);
-    benchmark::DoNotOptimize(zorbu::filter_rt(
-        source, sink, zorbu::block_reader::kDefaultBlock, shared));
+    benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
   }
   state.SetLabel(std::string(kKinds[state.range(0)]) + " " +
-                 std::string(kernels) +
-                 (shared.least_region == SIZE_MAX ? "" : " shared"));
+                 std::string(kernels));
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * file.size()));
   zorbu::simd::use(zorbu::simd::chosen_kernels().name);
@@ -205,11 +201,6 @@ void BM_FilterRt(benchmark::State& state, std::string_view kernels) {
 
 void BM_FilterRtDropped(benchmark::State& state, std::string_view kernels) {
   filter_rt<discarding_sink>(state, kernels);
-}
-
-void BM_FilterRtShared(benchmark::State& state) {
-  filter_rt<discarding_sink>(state, zorbu::simd::best_kernels().name,
-                             zorbu::sharing{});
 }
 
 // A body of one-byte lines, at several sizes: the fitted complexity should
@@ -244,7 +235,6 @@ BENCHMARK_CAPTURE(BM_FilterRtDropped, sse2, "sse2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRtDropped, avx2, "avx2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRtDropped, avx512, "avx512")->DenseRange(0, 2);
 #endif
-BENCHMARK(BM_FilterRtShared)->DenseRange(0, 2)->UseRealTime();
 BENCHMARK(BM_FilterRtOneByteLines)
     ->RangeMultiplier(4)
     ->Range(1 << 14, 1 << 20)

@@ -27,12 +27,9 @@ struct result {
 
 // Small buffers keep each run cheap and put many refills and flushes into
 // short inputs; the output must not depend on them.
-// Runs that share regions of the body with a second thread, cut at every
-// time tag that allows it, must give the same output as runs that do not.
-result run(zorbu::byte_source& source, std::size_t buffer,
-           zorbu::sharing shared) {
+result run(zorbu::byte_source& source, std::size_t buffer) {
   zorbu::string_sink sink;
-  const zorbu::outcome outcome = zorbu::filter_rt(source, sink, buffer, shared);
+  const zorbu::outcome outcome = zorbu::filter_rt(source, sink, buffer);
   return {outcome, std::move(sink.data)};
 }
 
@@ -43,7 +40,7 @@ result run_from_file(std::string_view file) {
   zorbu::fd_sink writer(fd);
   check(writer.write(file) && lseek(fd, 0, SEEK_SET) == 0);
   zorbu::fd_source source(fd);
-  result r = run(source, 4096, {1, true});
+  result r = run(source, 4096);
   close(fd);
   return r;
 }
@@ -60,14 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                               size - 1);
 
   zorbu::memory_source whole_source(file);
-  const result whole = run(whole_source, 4096, {SIZE_MAX});
+  const result whole = run(whole_source, 4096);
   const auto want = zorbu::reference::filter(file);
   check(whole ==
         result{want ? zorbu::outcome::rewritten : zorbu::outcome::invalid,
                want.value_or("")});
 
   zorbu::memory_source trickle(file, chunk);
-  check(run(trickle, buffer, {1 + data[0] % 64U, (data[0] & 1) != 0}) == whole);
+  check(run(trickle, buffer) == whole);
   check(run_from_file(file) == whole);
   return 0;
 }

@@ -46,22 +46,17 @@ std::size_t last_lines_start(std::string_view region, std::size_t count) {
 
 block_reader::block_reader(byte_source& source, std::span<char> storage)
     : source_(source),
-      storage_(storage.data()),
-      slot_size_((storage.size() - kReadSlack) / kSlots),
-      data_(storage_) {}
+      data_(storage.data()),
+      capacity_(storage.size() - kReadSlack) {}
 
 bool block_reader::refill() {
   if (eof_ || failed_) return false;
   if (pos_ > 0) {
-    slot_ = (slot_ + 1) % kSlots;
-    char* const next = storage_ + slot_ * slot_size_;
-    const std::size_t carried = end_ - pos_;
-    std::memmove(next, data_ + pos_, carried);
-    data_ = next;
+    std::memmove(data_, data_ + pos_, end_ - pos_);
+    end_ -= pos_;
     pos_ = 0;
-    end_ = carried;
   }
-  const auto n = source_.read({data_ + end_, slot_size_ - end_});
+  const auto n = source_.read({data_ + end_, capacity_ - end_});
   if (!n) {
     failed_ = true;
   } else if (*n == 0) {
@@ -78,11 +73,6 @@ output_buffer::output_buffer(byte_sink& sink, std::span<char> storage)
 bool output_buffer::flush() {
   if (ok_ && size_ > 0) ok_ = sink_.write({buf_, size_});
   size_ = 0;
-  return ok_;
-}
-
-bool output_buffer::write_through(std::string_view bytes) {
-  if (flush() && !bytes.empty()) ok_ = sink_.write(bytes);
   return ok_;
 }
 

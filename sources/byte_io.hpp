@@ -71,9 +71,9 @@ inline std::size_t line_length(std::string_view rest, bool at_end) {
 std::size_t last_lines_start(std::string_view region, std::size_t count);
 
 // Reads its source once, front to back, and lends out what it holds. Each
-// read goes to the next of kSlots slots of its storage in turn, behind the
-// bytes not yet consumed, which move there first; so a view of what it
-// holds stays valid only until refill().
+// read goes behind the bytes not yet consumed, which move to the front of
+// its storage first; so a view of what it holds stays valid only until
+// refill().
 class block_reader {
  public:
   static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
@@ -85,16 +85,9 @@ class block_reader {
   // read, though they mean nothing: vector loads need not stop short.
   static constexpr std::size_t kReadSlack = 256;
 
-  // Reads take turns over this many slots. A read into memory that another
-  // processor's cache still holds, as it does when a second thread has
-  // just rewritten part of it, costs up to three times as much as a read
-  // into memory it has left; by a slot's next turn, the default blocks have
-  // pushed it out of a processor's own cache.
-  static constexpr std::size_t kSlots = 8;
-
   // The storage a reader with reads of `block` bytes needs.
   static constexpr std::size_t storage_for(std::size_t block) {
-    return kSlots * slot_for(block) + kReadSlack;
+    return std::max<std::size_t>(block, 1) + kMaxCarry + kReadSlack;
   }
 
   // Reads into storage of storage_for(block) bytes at least.
@@ -113,15 +106,9 @@ class block_reader {
   bool failed() const { return failed_; }
 
  private:
-  static constexpr std::size_t slot_for(std::size_t block) {
-    return std::max<std::size_t>(block, 1) + kMaxCarry;
-  }
-
   byte_source& source_;
-  char* storage_;
-  std::size_t slot_size_;
-  std::size_t slot_ = 0;
-  char* data_;  // the slot in use
+  char* data_;
+  std::size_t capacity_;  // without the slack
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
@@ -151,13 +138,6 @@ class output_buffer {
   }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
-  // Writes the buffer out, then bytes straight from where they are; returns
-  // false as flush() does.
-  bool write_through(std::string_view bytes);
-  // Returns what is buffered and not yet written out.
-  std::string_view buffered() const { return {buf_, size_}; }
-  // Drops what is buffered, unwritten.
-  void clear() { size_ = 0; }
   bool ok() const { return ok_; }
 
  private:

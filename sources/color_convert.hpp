@@ -56,17 +56,6 @@ class text_converter {
   // bytes, and makes ready for a new text; returns the end of what it wrote.
   char* finish(char* out);
 
-  // Returns true while the text's first key, quoted or not, is still to
-  // come; false once it has been seen.
-  bool first_key_ahead() const { return mode_ == mode::first_search; }
-  // Makes ready to go on with a text from a place where a converter fed all
-  // that came before held nothing back, with first_key_ahead() as given.
-  void go_on(bool first_key_ahead) {
-    held_size_ = 0;
-    value_at_ = 0;
-    mode_ = first_key_ahead ? mode::first_search : mode::next_search;
-  }
-
  private:
   static constexpr std::size_t kHeldCapacity = 32;
   enum class mode : std::uint8_t { first_search, next_search, at_value };

@@ -24,25 +24,6 @@ enum class outcome : std::uint8_t {
 // 0 when the line has no `window` tag, so that the file is no rt file.
 int check_rt(std::string_view first_line);
 
-// The least region of body lines, the part of a read that is decided, that
-// a run shares with a second thread: below it, starting the thread costs
-// more than it saves.
-inline constexpr std::size_t kSharedRegion = std::size_t{64} << 10;
-
-// Returns kSharedRegion where this process may run on two processors or
-// more; SIZE_MAX, for never, where it may not.
-std::size_t default_shared_region();
-
-// How a run shares the rewriting of the body with a second thread.
-struct sharing {
-  // Regions of body lines of this many bytes or more are shared.
-  std::size_t least_region = default_shared_region();
-  // Waits for the second thread to rewrite each stretch it is offered,
-  // rather than taking back one it has not started on by the time the
-  // run's own thread would; for tests, so that none goes by it untested.
-  bool always_helped = false;
-};
-
 // The memory filter_rt needs for reads and writes of about `block` bytes.
 std::size_t filter_storage_for(std::size_t block);
 
@@ -50,16 +31,11 @@ std::size_t filter_storage_for(std::size_t block);
 // back, in reads of about `block` bytes, into `storage` of
 // filter_storage_for(block) bytes. Writes nothing unless the input is an rt
 // file; after a failed read, writes nothing that depends on what is missing.
-// Large regions of body lines are shared with a second thread, with memory
-// of its own; when the thread or its memory cannot be had, the run goes on
-// alone. The output is the same either way.
 outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block = block_reader::kDefaultBlock,
-                  sharing shared = {});
+                  std::size_t block = block_reader::kDefaultBlock);
 
 // The same with storage of its own; out_of_memory when it cannot be had.
 outcome filter_rt(byte_source& in, byte_sink& out,
-                  std::size_t block = block_reader::kDefaultBlock,
-                  sharing shared = {});
+                  std::size_t block = block_reader::kDefaultBlock);
 
 }  // namespace zorbu

@@ -166,34 +166,9 @@ TEST(BlockReader, AFailedReadIsReportedNotTakenForTheEnd) {
   EXPECT_FALSE(reader.refill());
   EXPECT_TRUE(reader.failed());
   EXPECT_FALSE(reader.at_end());
-  // What was not consumed is still there, moved to where the read went.
+  // What was not consumed is still there, moved to the front.
   EXPECT_EQ(reader.buffered(), "part");
-}
-
-TEST(BlockReader, ReadsTakeTurnsOverEightSlotsOfItsStorage) {
-  // Each read lands after the carried bytes at the front of the next slot;
-  // the ninth comes back to the first.
-  const std::string data(1000, 'a');
-  memory_source source(data, 10);
-  const std::size_t block = 4096;
-  std::vector<char> storage(block_reader::storage_for(block));
-  block_reader reader(source, storage);
-  std::vector<const char*> starts;
-  for (int read = 0; read < 10; ++read) {
-    ASSERT_TRUE(reader.refill());
-    // Two bytes are carried each time.
-    ASSERT_EQ(reader.buffered(),
-              read == 0 ? std::string(10, 'a') : std::string(12, 'a'));
-    starts.push_back(reader.buffered().data());
-    reader.consume(reader.buffered().size() - 2);
-  }
-  for (std::size_t i = 1; i < 8; ++i) {
-    EXPECT_GE(starts[i] - starts[i - 1], static_cast<std::ptrdiff_t>(block));
-  }
-  EXPECT_EQ(starts[0], storage.data());
-  EXPECT_LE(starts[7] + block, storage.data() + storage.size());
-  EXPECT_EQ(starts[8], starts[0]);
-  EXPECT_EQ(starts[9], starts[1]);
+  EXPECT_EQ(reader.buffered().data(), storage.data());
 }
 
 // Records every write, and fails from the given write on.

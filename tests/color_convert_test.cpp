@@ -169,42 +169,5 @@ TEST(ColorConvert, AConverterStartsAfreshAfterFinish) {
   EXPECT_EQ(out, "x color=\"recolor=x#ff0000\"{{{");
 }
 
-TEST(ColorConvert, AFreshConverterGoesOnWhereAnotherStood) {
-  // After a newline with no '=' close before it, a converter holds nothing
-  // back; a second one told whether the first key is behind writes the
-  // rest as the first would have.
-  std::mt19937 rng(8);
-  for (int round = 0; round < 2000; ++round) {
-    const std::string before = random_text(rng) + "and no key here\n";
-    const std::string after = random_text(rng) + "color= red\" x";
-    text_converter one(false);
-    std::string want;
-    feed(one, before + after, want);
-    finish(one, want);
-    text_converter first(false);
-    std::string out;
-    feed(first, before, out);
-    text_converter second(false);
-    second.go_on(first.first_key_ahead());
-    feed(second, after, out);
-    finish(second, out);
-    ASSERT_EQ(out, want) << before << after;
-  }
-  // Each piece ends far enough past its last '=' to hold nothing back.
-  const std::string piece = "color=xred\" is what it says\n";
-  text_converter converter(false);
-  EXPECT_TRUE(converter.first_key_ahead());
-  std::string out;
-  feed(converter, piece, out);
-  EXPECT_FALSE(converter.first_key_ahead());
-  converter.go_on(true);
-  feed(converter, piece, out);
-  converter.go_on(false);
-  feed(converter, piece + "color=\"red\"", out);
-  finish(converter, out);
-  const std::string replaced = "color=x#ff0000\" is what it says\n";
-  EXPECT_EQ(out, replaced + replaced + piece + "color=\"#ff0000\"");
-}
-
 }  // namespace
 }  // namespace zorbu

@@ -95,19 +95,7 @@ edit reserve-descriptors sources/main.cpp '  reserve_standard_descriptors();
 edit write-takes-nothing sources/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
 edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
     return outcome::rewritten;'
-edit shared-cut-after-newline sources/rt_filter.cpp "    if (from[-1] != '\\n') continue;
-" ''
-edit shared-cut-first-tag sources/rt_filter.cpp 'tag.start == 0) return from;' 'tag.start) return from;'
-edit shared-cut-quiet sources/rt_filter.cpp "std::memchr(c - kQuiet, '=', kQuiet) == nullptr;" 'true;'
-edit shared-guess sources/rt_filter.cpp '(*at_cut == first || from.at_tag)' 'true'
-edit shared-helper-starts-from-guess sources/rt_filter.cpp '        body_.go_on(first_);' '        body_.go_on(true);'
-edit shared-goes-on-from-helper sources/rt_filter.cpp '    body_.go_on(*at_upto);' '    body_.go_on(true);'
-edit shared-redone sources/rt_filter.cpp '    if (!at_upto) {' '    if (false) {'
-edit shared-output sources/rt_filter.cpp '      out.write_through(out_.buffered());
-' ''
-edit shared-waits-for-start sources/rt_filter.cpp '    wait_while(kOffered);
-' ''
-edit read-slots sources/byte_io.cpp '    std::memmove(next, data_ + pos_, carried);' '    std::memmove(next, data_ + pos_, carried / 2);'
+edit read-carry sources/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 killed=0 survived=()
 for i in "${!names[@]}"; do

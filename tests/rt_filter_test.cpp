@@ -21,11 +21,10 @@ struct Result {
 };
 
 Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
-              std::size_t block = block_reader::kDefaultBlock,
-              sharing shared = {SIZE_MAX}) {
+              std::size_t block = block_reader::kDefaultBlock) {
   memory_source source(file, chunk);
   string_sink sink;
-  const outcome result = filter_rt(source, sink, block, shared);
+  const outcome result = filter_rt(source, sink, block);
   return {result, sink.data};
 }
 
@@ -212,102 +211,6 @@ TEST(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
     }
   }
   simd::use(simd::chosen_kernels().name);
-}
-
-TEST(FilterRt, SharingTheBodyWithASecondThreadChangesNothing) {
-  // Every region that can be is cut at time tags that start lines and
-  // shared: segments on both sides of each cut, keys just before them,
-  // lines cut at 1023 bytes, and tags the line rules turn down.
-  std::mt19937 rng(12);
-  const auto& sets = simd::built_kernels();
-  for (int round = 0; round < 400; ++round) {
-    if (!simd::use(sets[static_cast<std::size_t>(round) % sets.size()].name))
-      simd::use(simd::chosen_kernels().name);
-    std::string file = random_file(rng);
-    // Many lines that start with a tag, so that most regions are cut.
-    if (round % 2 == 0) {
-      for (int line = static_cast<int>(rng() % 40); line > 0; --line)
-        file += "\n<time/>" + random_body(rng);
-    }
-    const auto want = reference::filter(file);
-    for (std::size_t block : {64, 1500, 100000}) {
-      // Mostly waiting for the helper, so that it rewrites every stretch;
-      // else as a run does, taking back what it has not started on.
-      const auto r = filter(file, 1 + rng() % 2000, block,
-                            {1 + rng() % 200, round % 4 != 0});
-      ASSERT_EQ(r.result, want ? outcome::rewritten : outcome::invalid) << file;
-      ASSERT_EQ(r.out, want.value_or("")) << file;
-    }
-  }
-  simd::use(simd::chosen_kernels().name);
-
-  // A caption file larger than a read, shared at the default sizes.
-  std::string file = "<window><font color=\"white\">\n";
-  for (int i = 0; file.size() < 3 * block_reader::kDefaultBlock; ++i) {
-    file += "<time begin=\"" + std::to_string(i) +
-            "\"/>a <b>b</b> <font color=\"red\">c</font>\n";
-    if (i % 3 == 0) file += "more color=<i>text</i> on a line of its own\n";
-  }
-  file += "</font>\n</window>\n";
-  const auto want = reference::filter(file);
-  ASSERT_TRUE(want.has_value());
-  const auto r =
-      filter(file, SIZE_MAX, block_reader::kDefaultBlock, {kSharedRegion});
-  EXPECT_EQ(r.result, outcome::rewritten);
-  EXPECT_TRUE(r.out == *want);
-}
-
-TEST(FilterRt, SharedStretchesGoOnWithTheSegmentBeforeThem) {
-  // A stretch may start and end inside one segment; then whether its first
-  // key, which alone may go without a quote, is behind or still to come
-  // must carry over. One region each, cut past the middle and near the end.
-  const std::string filler = "some words <i>and tags</i> but no keys\n";
-  const std::string quoted = "<b color=\"red\">x</b> then more words\n";
-  const std::string unquoted = "a color= red\" that is no key if one came\n";
-  const auto lines = [](const std::string& line, int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) text += line;
-    return text;
-  };
-  const std::vector<std::string> bodies = {
-      // The first key comes before the cut: no later value is replaced.
-      quoted + lines(unquoted, 400),
-      // It comes inside the stretch: nor is any after the stretch.
-      lines(filler, 250) + quoted + lines(unquoted, 200),
-      // It comes after the stretch, unquoted, and is replaced.
-      lines(filler, 480) + lines(unquoted, 20),
-      // The same with a time tag, and so a new segment, before the cut.
-      quoted + "<time/>" + lines(filler, 240) + lines(unquoted, 200),
-      // Lines that start like a time tag, but whose time tag comes later:
-      // the key before it is no first key, since one came after the last.
-      quoted + lines(filler, 200) +
-          lines("<timeless> color= red\" <time/>" + quoted, 300)};
-  for (const simd::kernels& set : simd::built_kernels()) {
-    if (!simd::use(set.name)) continue;
-    for (const std::string& body : bodies) {
-      const std::string file = "<window>\n" + body + "</window>\n";
-      const auto want = reference::filter(file);
-      ASSERT_TRUE(want.has_value());
-      // In one region, and in several, each going on from the last.
-      for (std::size_t block :
-           {std::size_t{3000}, block_reader::kDefaultBlock}) {
-        const auto r = filter(file, SIZE_MAX, block, {1, true});
-        ASSERT_EQ(r.result, outcome::rewritten);
-        ASSERT_TRUE(r.out == *want) << set.name << ": " << body.substr(0, 80);
-      }
-    }
-  }
-  simd::use(simd::chosen_kernels().name);
-  // The third body, by hand: only its first unquoted value is a key.
-  const auto r = filter("<window>\n" + bodies[2] + "</window>\n", SIZE_MAX,
-                        block_reader::kDefaultBlock, {1, true});
-  const std::string replaced =
-      "a color= #ff0000\" that is no key if one came\n";
-  const std::string filler_out =
-      "some words {{{i}}}and tags{{{/i}}} but no keys\n";
-  EXPECT_EQ(r.out.find(replaced), 9 + 480 * filler_out.size());
-  EXPECT_EQ(r.out.find("#ff0000", r.out.find(replaced) + replaced.size()),
-            std::string::npos);
 }
 
 TEST(FilterRt, NothingNextToItsOwnStorageLeaksIn) {
