@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <new>
+#include <string_view>
 
 #include "rt_filter.hpp"
 
@@ -44,6 +45,18 @@ void widen_output_pipe() {
   }
 }
 
+// The answers to --help and --version.
+constexpr std::string_view kHelp =
+    "usage: zorbu filename\n"
+    "Checks that filename is an rt file and writes a rewritten copy to\n"
+    "standard output. Only the first argument is read: 'zorbu *.rt' converts\n"
+    "the first file alone. A filename of - reads standard input; a file\n"
+    "named -, --help or --version is ./-, ./--help or ./--version.\n"
+    "\n"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n";
+constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION "\n";
+
 int fail(const char* message) {
   // If standard error cannot be written either, the status still tells.
   (void)std::fputs(message, stderr);
@@ -60,6 +73,15 @@ zorbu::outcome filter(int input) {
   }
 }
 
+// Writes an answer to standard output; returns the exit status.
+int answer(std::string_view text) {
+  zorbu::fd_sink sink(STDOUT_FILENO);
+  if (!sink.write(text) || (::close(STDOUT_FILENO) != 0 && errno != EINTR)) {
+    return fail("error: cannot write output\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,13 +90,18 @@ int main(int argc, char** argv) {
   // instead of the signal killing the process without a word.
   (void)std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) return fail("usage: zorbu filename\n");
-  const int input = ::open(argv[1], O_RDONLY | O_CLOEXEC);
+  const std::string_view name = argv[1];
+  if (name == "--help") return answer(kHelp);
+  if (name == "--version") return answer(kVersion);
+  const bool from_stdin = name == "-";
+  const int input =
+      from_stdin ? STDIN_FILENO : ::open(argv[1], O_RDONLY | O_CLOEXEC);
   if (input < 0) return fail("usage: zorbu filename\n");
   if (output_is_input(input)) return fail("error: input file is output file\n");
 
   widen_output_pipe();
   const zorbu::outcome result = filter(input);
-  ::close(input);
+  if (!from_stdin) ::close(input);
   switch (result) {
     case zorbu::outcome::rewritten:
       // Some file systems report a failed write only when it is closed.

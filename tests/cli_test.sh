@@ -4,7 +4,7 @@
 # descriptors.
 # Usage: cli_test.sh ZORBU CASES_DIR FAULT_SHIM
 set -u
-bin=$1
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 cases=$2
 shim=$3
 tmp=$(mktemp -d) || exit 1
@@ -52,6 +52,21 @@ check extra-arguments-ignored 0 "$golden.out" "" -- "$z $golden.rt $tmp/no-such-
 check directory 255 "$tmp/empty" "$invalid_msg" -- "$z $tmp"
 check dev-null 255 "$tmp/empty" "$invalid_msg" -- "$z /dev/null"
 
+# The usual habits: - is standard input, --help and --version answer on
+# standard output, and a file of such a name is reached as ./NAME.
+check dash-is-stdin 0 "$golden.out" "" -- "cat $golden.rt | $z -"
+check dash-invalid 255 "$tmp/empty" "$invalid_msg" -- "$z - < /dev/null"
+"$bin" --help >"$tmp/help" 2>&1
+check help 0 "$tmp/help" "" -- "$z --help extra"
+grep -q '^usage: zorbu filename$' "$tmp/help" && grep -q -- '--version' "$tmp/help" &&
+  passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL help text: $(head -c 200 "$tmp/help")"; }
+printf 'zorbu %s\n' "${ZORBU_VERSION:?the version is passed in}" >"$tmp/version"
+check version 0 "$tmp/version" "" -- "$z --version"
+check help-unwritable 255 "$tmp/empty" "$write_msg" -- "$z --help > /dev/full"
+mkdir "$tmp/odd" && cp "$golden.rt" "$tmp/odd/--help" && cp "$golden.rt" "$tmp/odd/-"
+check file-named-help 0 "$golden.out" "" -- "cd $tmp/odd && $z ./--help"
+check file-named-dash 0 "$golden.out" "" -- "cd $tmp/odd && $z ./- < /dev/null"
+
 # Input that can be read only once gives what the same bytes in a file give.
 check stdin-redirected 0 "$golden.out" "" -- "$z /dev/stdin < $golden.rt"
 check stdin-pipe 0 "$golden.out" "" -- "cat $golden.rt | $z /dev/stdin"
@@ -76,6 +91,19 @@ PY
 "$bin" "$tmp/big.rt" >"$tmp/big.out" 2>/dev/null
 check big-file-exit-status 0 "$tmp/big.out" "" -- "$z $tmp/big.rt"
 check big-pipe-same-as-file 0 "$tmp/big.out" "" -- "cat $tmp/big.rt | $z /dev/stdin"
+
+# Descriptors a parent left non-blocking are waited for, not given up on:
+# a slow reader of a 1 MiB pipe, and a slow writer to standard input.
+nonblocking() {
+  echo "python3 -c 'import fcntl, os, sys
+for fd in (0, 1):
+    fcntl.fcntl(fd, fcntl.F_SETFL, fcntl.fcntl(fd, fcntl.F_GETFL) | os.O_NONBLOCK)
+os.execv(sys.argv[1], sys.argv[1:])' $*"
+}
+check nonblocking-slow-reader 0 "$tmp/big.out" "" -- \
+  "set -o pipefail; $(nonblocking "$z" "$tmp/big.rt") < /dev/null | { sleep 1; cat; }"
+check nonblocking-slow-writer 0 "$tmp/big.out" "" -- \
+  "{ sleep 1; cat $tmp/big.rt; } | $(nonblocking "$z" -) | cat"
 
 # Nothing is copied aside: a pipe needs no temporary directory.
 check pipe-without-temporary 0 "$golden.out" "" -- \

@@ -84,14 +84,23 @@ edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stag
 edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
 edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");
-  const int input' 'return fail("usage: zorbu file\n");
-  const int input'
+  const std::string_view' 'return fail("usage: zorbu file\n");
+  const std::string_view'
 edit message-memory sources/main.cpp '"error: out of memory\n"' '"error: no memory\n"'
 edit exit-status sources/main.cpp 'return -1;' 'return 1;'
 edit same-file sources/main.cpp 'in.st_ino == out.st_ino;' 'false;'
 edit file-size-signal sources/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
 edit reserve-descriptors sources/main.cpp '  reserve_standard_descriptors();
   //' '  //'
+edit stdin-dash sources/main.cpp 'name == "-";' 'name == "--";'
+edit help-status sources/main.cpp '  return 0;
+}
+
+}  // namespace' '  return 1;
+}
+
+}  // namespace'
+edit poll-on-eagain sources/byte_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
 edit write-takes-nothing sources/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
 edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
     return outcome::rewritten;'
