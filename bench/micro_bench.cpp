@@ -8,12 +8,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "byte_io.hpp"
-#include "color_convert.hpp"
+#include "io/byte_io.hpp"
+#include "rt/text_converter.hpp"
 #include "memory_io.hpp"
-#include "rt_filter.hpp"
+#include "rt/rt_filter.hpp"
 #include "simd/kernels.hpp"
-#include "tag_search.hpp"
+#include "rt/tag_search.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "color_convert.hpp"
+#include "rt/text_converter.hpp"
 #include "reference.hpp"
 
 using zorbu::fuzz::check;

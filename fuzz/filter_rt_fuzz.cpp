@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "byte_io.hpp"
+#include "io/byte_io.hpp"
 #include "check.hpp"
 #include "memory_io.hpp"
 #include "reference.hpp"
-#include "rt_filter.hpp"
+#include "rt/rt_filter.hpp"
 
 namespace {
 

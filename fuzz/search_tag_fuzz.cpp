@@ -7,7 +7,7 @@
 
 #include "check.hpp"
 #include "reference.hpp"
-#include "tag_search.hpp"
+#include "rt/tag_search.hpp"
 
 using zorbu::fuzz::check;
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <string_view>
 
-#include "rt_filter.hpp"
+#include "rt/rt_filter.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "byte_io.hpp"
+#include "io/byte_io.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,24 +7,13 @@
 #include <vector>
 
 #include "memory_io.hpp"
+#include "reference.hpp"
+#include "rt/lines.hpp"
 
 namespace zorbu {
 namespace {
 
 using namespace std::string_literals;
-
-// The lines a bounded read of 1023 bytes would give, the slow obvious way.
-std::vector<std::string> reference_lines(const std::string& data) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : data) {
-    line.push_back(c);
-    if (c == '\n' || line.size() == 1023)
-      lines.push_back(std::move(line)), line.clear();
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
 
 // Cuts the source into lines with a reader and line_length, consuming each
 // line as a caller does.
@@ -98,60 +87,14 @@ TEST(BlockReader, LinesAgreeWithBoundedReadsWhateverTheReadSizes) {
       data.append(len, static_cast<char>('a' + i % 26));
       if (rng() % 4 != 0) data.push_back('\n');
     }
-    const auto want = reference_lines(data);
+    const auto cut = reference::lines(data);
+    const std::vector<std::string> want(cut.begin(), cut.end());
     for (std::size_t chunk : {1, 3, 512, 5000}) {
       for (std::size_t block : {7, 1024, 65536}) {
         memory_source source(data, chunk);
         ASSERT_EQ(read_lines(source, block), want)
             << "chunk " << chunk << " block " << block;
       }
-    }
-  }
-}
-
-TEST(LineLength, AnUnfinishedLineIsNotALineYet) {
-  EXPECT_EQ(line_length("", false), 0U);
-  EXPECT_EQ(line_length("", true), 0U);
-  EXPECT_EQ(line_length("abc", false), 0U);
-  EXPECT_EQ(line_length("abc", true), 3U);
-  EXPECT_EQ(line_length("a\nb", false), 2U);
-  EXPECT_EQ(line_length(std::string(1022, 'x'), false), 0U);
-  EXPECT_EQ(line_length(std::string(1023, 'x'), false), 1023U);
-  EXPECT_EQ(line_length(std::string(5000, 'x'), false), 1023U);
-}
-
-TEST(LastLinesStart, FindsWhereTheLastLinesBeginCountingBackwards) {
-  const std::string x1023(1023, 'x');
-  EXPECT_EQ(last_lines_start("a\nb\nc\n", 1), 4U);
-  EXPECT_EQ(last_lines_start("a\nb\nc\n", 2), 2U);
-  EXPECT_EQ(last_lines_start("a\nb\nc\n", 3), 0U);
-  EXPECT_EQ(last_lines_start("a\nb\nc\n", 4), 0U);
-  // An unfinished line counts as one.
-  EXPECT_EQ(last_lines_start("a\nb\nc", 1), 4U);
-  EXPECT_EQ(last_lines_start("a\nbc", 1), 2U);
-  // Long stretches are cut every 1023 bytes from their start.
-  EXPECT_EQ(last_lines_start("a\n" + x1023 + "yy\n", 1), 1025U);
-  EXPECT_EQ(last_lines_start("a\n" + x1023 + "yy\n", 2), 2U);
-  EXPECT_EQ(last_lines_start("a\n" + x1023 + "\n", 1), 1025U);
-  EXPECT_EQ(last_lines_start(x1023 + x1023 + "z", 2), 1023U);
-  EXPECT_EQ(last_lines_start(x1023 + x1023, 1), 1023U);
-
-  std::mt19937 rng(3);
-  for (int round = 0; round < 500; ++round) {
-    std::string data;
-    for (int i = static_cast<int>(rng() % 6); i > 0; --i) {
-      data.append(rng() % 3 == 0 ? rng() % 3000 : rng() % 5, 'q');
-      if (rng() % 4 != 0) data.push_back('\n');
-    }
-    const auto lines = reference_lines(data);
-    for (std::size_t count = 1; count <= 3; ++count) {
-      std::size_t want = 0;
-      if (lines.size() > count) {
-        for (std::size_t i = 0; i + count < lines.size(); ++i)
-          want += lines[i].size();
-      }
-      ASSERT_EQ(last_lines_start(data, count), want)
-          << "count " << count << " size " << data.size();
     }
   }
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "byte_io.hpp"
+#include "io/byte_io.hpp"
 
 namespace zorbu {
 

@@ -20,40 +20,40 @@ cmake --build "$work/build" -j2 >/dev/null
 names=() files=() olds=() news=()
 edit() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
 
-edit colour-code sources/color_convert.hpp '"#ffa500"' '"#ffa501"'
-edit colour-code-olive sources/color_convert.hpp '"#808000", "#800080"' '"#808001", "#800080"'
-edit colour-code-silver sources/color_convert.hpp '"#c0c0c0"' '"#c0c0c1"'
-edit colour-name sources/color_convert.hpp '"gray\""' '"grav\""'
-edit colour-name-quote sources/color_convert.hpp '"red\""' '"red"'
+edit colour-code sources/rt/colors.hpp '"#ffa500"' '"#ffa501"'
+edit colour-code-olive sources/rt/colors.hpp '"#808000", "#800080"' '"#808001", "#800080"'
+edit colour-code-silver sources/rt/colors.hpp '"#c0c0c0"' '"#c0c0c1"'
+edit colour-name sources/rt/colors.hpp '"gray\""' '"grav\""'
+edit colour-name-quote sources/rt/colors.hpp '"red\""' '"red"'
 edit escape-brace sources/simd/generic/kernels.hpp '+ 0x3f);' '+ 0x3e);'
 edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
-edit escape-scalar sources/color_convert.cpp 'return put(out, "}}}");' 'return put(out, "}}");'
-edit line-limit sources/byte_io.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
-edit line-limit-backwards sources/byte_io.cpp 'into / kMaxLine * kMaxLine' 'into / 1000 * 1000'
-edit font-rule sources/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
+edit escape-scalar sources/rt/text_converter.cpp 'return put(out, "}}}");' 'return put(out, "}}");'
+edit line-limit sources/rt/lines.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
+edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' 'into / 1000 * 1000'
+edit font-rule sources/rt/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
 edit value-offset sources/simd/generic/kernels.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
 edit first-key-unquoted sources/simd/generic/kernels.hpp '(first || (sign + 1' '((sign + 1'
 edit later-keys-quoted sources/simd/generic/kernels.hpp "(first || (sign + 1 != end && sign[1] == '\"'))" 'true'
-edit empty-name sources/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
-edit name-ends-at-space sources/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
-edit self-closing-slash sources/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
-edit self-closing-rewrite sources/rt_filter.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
-edit one-tag-a-line sources/rt_filter.cpp 'if (line == s.tag_line) return false;' ''
+edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
+edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
+edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
+edit self-closing-rewrite sources/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
+edit one-tag-a-line sources/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
-edit close-text sources/rt_filter.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
+edit close-text sources/rt/body_writer.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
 edit close-text-kernel sources/simd/generic/kernels.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
-edit text-before-tag sources/rt_filter.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
-edit text-before-a-later-tag sources/rt_filter.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
-                      end);' ''
+edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
+edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
+                    end);' ''
 edit text-before-tag-kernel sources/simd/generic/kernels.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
-edit invalid-writes-nothing sources/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
-edit negative-count-passes sources/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
-edit no-window sources/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
-edit held-lines sources/rt_filter.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
-edit read-error-made-up sources/rt_filter.cpp 'if (in_.failed()) return outcome::unreadable;' ''
-edit stream-before-read sources/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
+edit invalid-writes-nothing sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
+edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
+edit no-window sources/rt/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
+edit held-lines sources/rt/rt_filter.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
+edit read-error-made-up sources/rt/rt_filter.cpp 'if (in_.failed()) return outcome::unreadable;' ''
+edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
-edit key-across-pieces sources/color_convert.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
+edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/kernels.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
 edit kernel-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
     if ((brackets" "mask_t equals = V::eq(v, '=');
@@ -100,11 +100,11 @@ edit help-status sources/main.cpp '  return 0;
 }
 
 }  // namespace'
-edit poll-on-eagain sources/byte_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
-edit write-takes-nothing sources/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
-edit write-failure sources/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
+edit poll-on-eagain sources/io/byte_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
+edit write-takes-nothing sources/io/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
+edit write-failure sources/rt/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
     return outcome::rewritten;'
-edit read-carry sources/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
+edit read-carry sources/io/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 killed=0 survived=()
 for i in "${!names[@]}"; do

@@ -1,4 +1,4 @@
-#include "rt_filter.hpp"
+#include "rt/rt_filter.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tag_search.hpp"
+#include "rt/tag_search.hpp"
 
 #include <gtest/gtest.h>
 

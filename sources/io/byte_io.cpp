@@ -1,4 +1,4 @@
-#include "byte_io.hpp"
+#include "io/byte_io.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -41,24 +41,6 @@ bool fd_sink::write(std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
-}
-
-std::size_t last_lines_start(std::string_view region, std::size_t count) {
-  const char* const begin = region.data();
-  const char* end = begin + region.size();
-  for (; count > 0 && end != begin; --count) {
-    // The line that holds end[-1] starts a whole number of kMaxLine bytes
-    // after the start of its newline-ended stretch, or of the region, which
-    // begins a line.
-    const char* origin = begin;
-    const std::size_t before = static_cast<std::size_t>(end - 1 - begin);
-    if (const void* nl = memrchr(begin, '\n', before)) {
-      origin = static_cast<const char*>(nl) + 1;
-    }
-    const auto into = static_cast<std::size_t>(end - 1 - origin);
-    end = origin + into / kMaxLine * kMaxLine;
-  }
-  return count > 0 ? 0 : static_cast<std::size_t>(end - begin);
 }
 
 block_reader::block_reader(byte_source& source, std::span<char> storage)

@@ -1,4 +1,4 @@
-// Byte sources and sinks, the line cutter, and the output buffer.
+// Byte sources and sinks, the block reader, and the output buffer.
 #pragma once
 
 #include <algorithm>
@@ -8,8 +8,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-
-#include "find_byte.hpp"
 
 namespace zorbu {
 
@@ -50,26 +48,6 @@ class fd_sink final : public byte_sink {
   int fd_;
 };
 
-// A line is what a bounded line read gives: it ends after a newline, after
-// kMaxLine bytes, or at end of input.
-inline constexpr std::size_t kMaxLine = 1023;
-
-// Returns the length of the line that begins `rest`, or 0 when rest does not
-// hold all of it yet; `at_end` says that no more input follows rest.
-inline std::size_t line_length(std::string_view rest, bool at_end) {
-  const char* const line = rest.data();
-  const char* const limit = line + std::min(rest.size(), kMaxLine);
-  const char* const newline = find_byte(line, limit, '\n');
-  if (newline != limit) return static_cast<std::size_t>(newline - line) + 1;
-  if (rest.size() >= kMaxLine) return kMaxLine;
-  return at_end ? rest.size() : 0;
-}
-
-// Returns the offset in `region`, which begins a line, where its last
-// `count` lines begin, an unfinished line at its end counting as one; 0 when
-// it holds no more than `count` lines.
-std::size_t last_lines_start(std::string_view region, std::size_t count);
-
 // Reads its source once, front to back, and lends out what it holds. Each
 // read goes behind the bytes not yet consumed, which move to the front of
 // its storage first; so a view of what it holds stays valid only until
@@ -77,9 +55,8 @@ std::size_t last_lines_start(std::string_view region, std::size_t count);
 class block_reader {
  public:
   static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
-  // How many unconsumed bytes a caller may leave before a refill: the first
-  // line and the two lines that may close the file, with a line to spare.
-  static constexpr std::size_t kMaxCarry = 4 * kMaxLine;
+  // How many unconsumed bytes a caller may leave before a refill.
+  static constexpr std::size_t kMaxCarry = 4096;
 
   // Past the last byte read there are always this many more that may be
   // read, though they mean nothing: vector loads need not stop short.

@@ -1,6 +1,6 @@
-#include "tag_search.hpp"
+#include "rt/tag_search.hpp"
 
-#include "find_byte.hpp"
+#include "simd/find_byte.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {

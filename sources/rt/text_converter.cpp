@@ -1,4 +1,4 @@
-#include "color_convert.hpp"
+#include "rt/text_converter.hpp"
 
 #include <algorithm>
 #include <cstring>

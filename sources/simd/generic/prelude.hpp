@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "../../color_convert.hpp"
+#include "rt/colors.hpp"
 #include "../kernels.hpp"
 
 // Attributes a target may give its kernels, defined before this file.

@@ -1,0 +1,79 @@
+// Rewriting the body of an rt file: segment text converted, and the first
+// time tag of each line written as an opening tag, with "</time>" at the
+// end of each segment.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "io/byte_io.hpp"
+#include "rt/tag_search.hpp"
+#include "rt/text_converter.hpp"
+#include "simd/kernels.hpp"
+
+namespace zorbu {
+
+// Converts a piece of the reader's buffer, which may be read a little past,
+// into out.
+void convert_into(text_converter& converter, std::string_view piece,
+                  output_buffer& out);
+// Writes what the converter held back into out.
+void finish_into(text_converter& converter, output_buffer& out);
+
+// The timed text after one time tag, converted as it arrives, so that a
+// segment of any length needs no more memory than a read.
+class segment_writer {
+ public:
+  explicit segment_writer(output_buffer& out) : out_(out) {}
+
+  // Adds bytes of the segment.
+  void add(std::string_view bytes);
+  // Returns true when bytes were added since the segment was last closed.
+  bool pending() const { return pending_; }
+  // Writes the rest of the segment and "</time>".
+  void close();
+
+ private:
+  output_buffer& out_;
+  text_converter converter_{false};
+  bool pending_ = false;
+};
+
+// Rewrites body lines into one output buffer. A segment may go on from one
+// region of lines to the next.
+class body_writer {
+ public:
+  // The most that one request of a body_writer for output room asks for.
+  static const std::size_t kLargestRoom;
+
+  body_writer(output_buffer& out, const simd::kernels& kernels)
+      : out_(out), kernels_(kernels), segment_(out) {}
+
+  // Rewrites whole body lines.
+  void region(std::string_view region);
+  // Ends the segment still open as the end of the body does: with
+  // "</time>", text or not.
+  void end_body() { segment_.close(); }
+
+ private:
+  // Where the scan of a region for time tags stands.
+  struct scan {
+    const char* end;
+    const char* p;         // a line start at or before `from`
+    const char* from;      // candidates before this are passed over
+    const char* tag_line;  // the line of the last tag written
+  };
+
+  bool tag_at(scan& s, const char* candidate, std::string_view& tag,
+              const char*& after);
+  void put_tag(std::string_view tag);
+  void put_segment(std::string_view text, const char* end);
+  void whole_segments(scan& s, const char*& text);
+
+  output_buffer& out_;
+  const simd::kernels& kernels_;
+  segment_writer segment_;
+  tag_info tag_;
+};
+
+}  // namespace zorbu
