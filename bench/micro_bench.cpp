@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "io/byte_io.hpp"
-#include "rt/text_converter.hpp"
 #include "memory_io.hpp"
 #include "rt/rt_filter.hpp"
-#include "simd/kernels.hpp"
 #include "rt/tag_search.hpp"
+#include "rt/text_converter.hpp"
+#include "simd/kernels.hpp"
 
 namespace {
 
@@ -171,8 +171,12 @@ class discarding_sink final : public zorbu::byte_sink {
 // this processor runs, on one thread: its output kept in a string, or, like
 // a run to /dev/null, dropped.
 template <class Sink>
-void filter_rt(benchmark::State& state, std::string_view kernels) {
-  if (!zorbu::simd::use(kernels)) {
+void filter_rt(benchmark::State& state, std::string_view name) {
+  const zorbu::simd::kernels* kernels = nullptr;
+  for (const zorbu::simd::kernels& k : zorbu::simd::built_kernels()) {
+    if (k.name == name && k.runs_here()) kernels = &k;
+  }
+  if (kernels == nullptr) {
     state.SkipWithError("this processor cannot run these kernels");
     return;
   }
@@ -186,13 +190,12 @@ void filter_rt(benchmark::State& state, std::string_view kernels) {
   for (auto _ : state) {
     if constexpr (std::is_same_v<Sink, zorbu::string_sink>) sink.data.clear();
     zorbu::memory_source source(file);
-    benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
+    benchmark::DoNotOptimize(zorbu::filter_rt(
+        source, sink, zorbu::block_reader::kDefaultBlock, *kernels));
   }
-  state.SetLabel(std::string(kKinds[state.range(0)]) + " " +
-                 std::string(kernels));
+  state.SetLabel(std::string(kKinds[state.range(0)]) + " " + std::string(name));
   state.SetBytesProcessed(
       static_cast<std::int64_t>(state.iterations() * file.size()));
-  zorbu::simd::use(zorbu::simd::chosen_kernels().name);
 }
 
 void BM_FilterRt(benchmark::State& state, std::string_view kernels) {

@@ -13,13 +13,12 @@ inline void check(bool ok) {
   if (!ok) std::abort();
 }
 
-// Makes one of the sets of scanning kernels this processor runs active, by
-// the input's choice, so that every set meets every input.
-inline void use_kernels(std::uint8_t pick) {
+// Returns one of the sets of scanning kernels this processor runs, by the
+// input's choice, so that every set meets every input.
+inline const simd::kernels& pick_kernels(std::uint8_t pick) {
   const auto sets = simd::built_kernels();
-  if (!simd::use(sets[pick % sets.size()].name)) {
-    simd::use(simd::best_kernels().name);
-  }
+  const simd::kernels& set = sets[pick % sets.size()];
+  return set.runs_here() ? set : simd::best_kernels();
 }
 
 }  // namespace zorbu::fuzz

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "rt/text_converter.hpp"
 #include "reference.hpp"
+#include "rt/text_converter.hpp"
 
 using zorbu::fuzz::check;
 
@@ -17,11 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   constexpr std::size_t kHeader = 9;
   if (size < kHeader) return 0;
   const bool is_markup = (data[0] & 1) != 0;
-  zorbu::fuzz::use_kernels(static_cast<std::uint8_t>(data[0] >> 2));
+  const zorbu::simd::kernels& kernels =
+      zorbu::fuzz::pick_kernels(static_cast<std::uint8_t>(data[0] >> 2));
   const std::string_view text(reinterpret_cast<const char*>(data) + kHeader,
                               size - kHeader);
 
-  const std::string whole = zorbu::convert_htmltext(text, is_markup);
+  const std::string whole = zorbu::convert_htmltext(text, is_markup, kernels);
   check(whole == zorbu::reference::convert(text, is_markup));
   if (!is_markup) {
     check(whole.find('<') == std::string::npos &&
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string padded(text);
   padded.append(128, '=').append(128, '<');
   const std::string_view source(padded.data(), text.size());
-  zorbu::text_converter converter(is_markup);
+  zorbu::text_converter converter(is_markup, kernels);
   std::string pieces;
   std::size_t pos = 0;
   for (std::size_t i = 0; pos < text.size(); ++i) {

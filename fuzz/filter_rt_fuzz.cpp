@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "io/byte_io.hpp"
 #include "check.hpp"
+#include "io/byte_io.hpp"
 #include "memory_io.hpp"
 #include "reference.hpp"
 #include "rt/rt_filter.hpp"
@@ -27,20 +27,23 @@ struct result {
 
 // Small buffers keep each run cheap and put many refills and flushes into
 // short inputs; the output must not depend on them.
-result run(zorbu::byte_source& source, std::size_t buffer) {
+result run(zorbu::byte_source& source, std::size_t buffer,
+           const zorbu::simd::kernels& kernels) {
   zorbu::string_sink sink;
-  const zorbu::outcome outcome = zorbu::filter_rt(source, sink, buffer);
+  const zorbu::outcome outcome =
+      zorbu::filter_rt(source, sink, buffer, kernels);
   return {outcome, std::move(sink.data)};
 }
 
 // The bytes as a file without a name: the descriptor path main takes.
-result run_from_file(std::string_view file) {
+result run_from_file(std::string_view file,
+                     const zorbu::simd::kernels& kernels) {
   const int fd = memfd_create("zorbu-fuzz", MFD_CLOEXEC);
   check(fd >= 0);
   zorbu::fd_sink writer(fd);
   check(writer.write(file) && lseek(fd, 0, SEEK_SET) == 0);
   zorbu::fd_source source(fd);
-  result r = run(source, 4096);
+  result r = run(source, 4096, kernels);
   close(fd);
   return r;
 }
@@ -50,21 +53,22 @@ result run_from_file(std::string_view file) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
-  zorbu::fuzz::use_kernels(static_cast<std::uint8_t>(data[0] >> 5));
+  const zorbu::simd::kernels& kernels =
+      zorbu::fuzz::pick_kernels(static_cast<std::uint8_t>(data[0] >> 5));
   const std::size_t chunk = 1 + data[0] % 7;
   const std::size_t buffer = 1 + data[0] * 7U;
   const std::string_view file(reinterpret_cast<const char*>(data) + 1,
                               size - 1);
 
   zorbu::memory_source whole_source(file);
-  const result whole = run(whole_source, 4096);
+  const result whole = run(whole_source, 4096, kernels);
   const auto want = zorbu::reference::filter(file);
   check(whole ==
         result{want ? zorbu::outcome::rewritten : zorbu::outcome::invalid,
                want.value_or("")});
 
   zorbu::memory_source trickle(file, chunk);
-  check(run(trickle, buffer) == whole);
-  check(run_from_file(file) == whole);
+  check(run(trickle, buffer, kernels) == whole);
+  check(run_from_file(file, kernels) == whole);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel_sets.hpp"
 #include "memory_io.hpp"
 #include "reference.hpp"
 #include "simd/kernels.hpp"
@@ -21,10 +22,11 @@ struct Result {
 };
 
 Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
-              std::size_t block = block_reader::kDefaultBlock) {
+              std::size_t block = block_reader::kDefaultBlock,
+              const simd::kernels& kernels = simd::chosen_kernels()) {
   memory_source source(file, chunk);
   string_sink sink;
-  const outcome result = filter_rt(source, sink, block);
+  const outcome result = filter_rt(source, sink, block, kernels);
   return {result, sink.data};
 }
 
@@ -134,8 +136,7 @@ TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
   std::vector<std::size_t> leads;
   for (std::size_t lead = 0; lead <= 70; ++lead) leads.push_back(lead);
   for (std::size_t lead : {100, 127, 128, 129, 200}) leads.push_back(lead);
-  for (const simd::kernels& set : simd::built_kernels()) {
-    if (!simd::use(set.name)) continue;
+  for (const simd::kernels* set : runnable_kernels()) {
     for (const std::string& tag : tags) {
       for (const std::string& before : befores) {
         for (std::size_t lead : leads) {
@@ -145,15 +146,15 @@ TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
                                      tag + "a <i>b</i>\n<time/>c\n</window>\n";
             const auto want = reference::filter(file);
             ASSERT_TRUE(want.has_value());
-            const auto r = filter(file);
+            const auto r =
+                filter(file, SIZE_MAX, block_reader::kDefaultBlock, *set);
             ASSERT_EQ(r.result, outcome::rewritten);
-            ASSERT_EQ(r.out, *want) << set.name << ": " << file;
+            ASSERT_EQ(r.out, *want) << set->name << ": " << file;
           }
         }
       }
     }
   }
-  simd::use(simd::chosen_kernels().name);
 }
 
 // Random text built from the pieces that matter.
@@ -194,23 +195,22 @@ std::string random_file(std::mt19937& rng) {
 
 TEST(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
   std::mt19937 rng(4);
+  const auto sets = runnable_kernels();
   for (int round = 0; round < 300; ++round) {
     // Every set of scanning kernels this processor runs, in turn.
-    const auto& sets = simd::built_kernels();
-    if (!simd::use(sets[static_cast<std::size_t>(round) % sets.size()].name))
-      simd::use(simd::chosen_kernels().name);
+    const simd::kernels& set =
+        *sets[static_cast<std::size_t>(round) % sets.size()];
     const std::string file = random_file(rng);
     const auto want = reference::filter(file);
     for (std::size_t chunk : {1, 5, 300, 100000}) {
       for (std::size_t block : {1, 64, 1500, 100000}) {
-        const auto r = filter(file, chunk, block);
+        const auto r = filter(file, chunk, block, set);
         ASSERT_EQ(r.result, want ? outcome::rewritten : outcome::invalid)
-            << file;
-        ASSERT_EQ(r.out, want.value_or("")) << file;
+            << set.name << ": " << file;
+        ASSERT_EQ(r.out, want.value_or("")) << set.name << ": " << file;
       }
     }
   }
-  simd::use(simd::chosen_kernels().name);
 }
 
 TEST(FilterRt, NothingNextToItsOwnStorageLeaksIn) {

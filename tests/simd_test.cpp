@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel_sets.hpp"
 #include "reference.hpp"
 #include "simd/kernels.hpp"
 
@@ -13,15 +14,8 @@ namespace {
 
 using namespace std::string_literals;
 
-// Every set of kernels this processor can run, each made active in turn.
-std::vector<std::string> runnable_sets() {
-  std::vector<std::string> names;
-  for (const simd::kernels& k : simd::built_kernels()) {
-    if (simd::use(k.name)) names.emplace_back(k.name);
-  }
-  simd::use(simd::chosen_kernels().name);
-  return names;
-}
+class SimdKernels : public EachKernelSet {};
+ZORBU_ON_EACH_KERNEL_SET(SimdKernels);
 
 std::string random_text(std::mt19937& rng, std::size_t size) {
   static const char kBytes[] = "<>=<>=tt<time<tim ime\n\0\xff\x3f\x7b{}abc";
@@ -34,13 +28,17 @@ std::string random_text(std::mt19937& rng, std::size_t size) {
 }
 
 TEST(Simd, EverySetIsBuiltAndThePortableOneRunsAnywhere) {
-  const auto sets = runnable_sets();
+  std::vector<std::string_view> sets;
+  for (const simd::kernels* k : runnable_kernels()) sets.push_back(k->name);
   ASSERT_FALSE(sets.empty());
   EXPECT_EQ(sets.front(), "portable");
 #if defined(__x86_64__)
   // SSE2 is part of x86-64 itself.
   EXPECT_NE(std::find(sets.begin(), sets.end(), "sse2"), sets.end());
 #endif
+  // The set a run uses unless told otherwise is one of them.
+  EXPECT_NE(std::find(sets.begin(), sets.end(), simd::chosen_kernels().name),
+            sets.end());
 }
 
 // Text made of the pieces that the conversion turns on: brackets, keys
@@ -55,134 +53,122 @@ std::string random_markup(std::mt19937& rng, std::size_t size) {
   return text.substr(0, size);
 }
 
-TEST(Simd, ConvertTextAgreesWithTheByteAtATimeRulesAtEveryOffset) {
+TEST_P(SimdKernels, ConvertTextAgreesWithTheByteAtATimeRulesAtEveryOffset) {
   std::mt19937 rng(21);
-  for (const std::string& set : runnable_sets()) {
-    ASSERT_TRUE(simd::use(set));
-    const auto convert = simd::active().convert_text;
-    // Lengths and starting offsets cover every remainder modulo 32 and 64,
-    // so every block and tail shape of every width is met; with no slack
-    // the kernel may read nothing past the text.
-    for (std::size_t size = 0; size < 200; ++size) {
-      const std::string text = random_markup(rng, size);
-      for (std::size_t offset : {0, 1, 7, 31, 33, 63}) {
-        for (std::size_t slack : {std::size_t{0}, simd::kReadAhead}) {
-          for (bool escape : {true, false}) {
-            std::string in(offset, '<');
-            in += text;
-            in += std::string(slack, 'e');
-            const char* p = in.data() + offset;
-            std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
-            const simd::text_positions r =
-                convert(p, p + text.size(), p + text.size() + slack, out.data(),
-                        escape, true, true);
-            ASSERT_EQ(r.in, p + text.size()) << set;
-            ASSERT_FALSE(r.at_value) << set;
-            ASSERT_EQ(std::string(out.data(), r.out),
-                      reference::convert(text, !escape))
-                << set << " size " << size << " offset " << offset << " slack "
-                << slack << " text " << text;
-          }
+  const std::string_view name = set().name;
+  const auto convert = set().convert_text;
+  // Lengths and starting offsets cover every remainder modulo 32 and 64,
+  // so every block and tail shape of every width is met; with no slack
+  // the kernel may read nothing past the text.
+  for (std::size_t size = 0; size < 200; ++size) {
+    const std::string text = random_markup(rng, size);
+    for (std::size_t offset : {0, 1, 7, 31, 33, 63}) {
+      for (std::size_t slack : {std::size_t{0}, simd::kReadAhead}) {
+        for (bool escape : {true, false}) {
+          std::string in(offset, '<');
+          in += text;
+          in += std::string(slack, 'e');
+          const char* p = in.data() + offset;
+          std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
+          const simd::text_positions r =
+              convert(p, p + text.size(), p + text.size() + slack, out.data(),
+                      escape, true, true);
+          ASSERT_EQ(r.in, p + text.size()) << name;
+          ASSERT_FALSE(r.at_value) << name;
+          ASSERT_EQ(std::string(out.data(), r.out),
+                    reference::convert(text, !escape))
+              << name << " size " << size << " offset " << offset << " slack "
+              << slack << " text " << text;
         }
       }
     }
   }
-  simd::use(simd::chosen_kernels().name);
 }
 
-TEST(Simd, ConvertTextAgreesOnLongTextsFullOfValues) {
+TEST_P(SimdKernels, ConvertTextAgreesOnLongTextsFullOfValues) {
   // Kernels may work through text a few kilobytes at a time: long texts,
   // with values every few bytes, meet every place that a value or a
   // bracket can fall against such a step; a piece that is not the last
   // still stops at a value cut short after many steps.
   std::mt19937 rng(23);
-  for (const std::string& set : runnable_sets()) {
-    ASSERT_TRUE(simd::use(set));
-    const auto convert = simd::active().convert_text;
-    for (std::size_t size = 1800; size < 9000; size += 97 + rng() % 200) {
-      std::string text;
-      while (text.size() < size) {
-        text += rng() % 4 == 0 ? random_markup(rng, rng() % 40)
-                               : "<p color=\"navy\">x</p>"s;
-      }
-      for (bool last : {true, false}) {
-        const std::string in = text + std::string(simd::kReadAhead, 'e');
-        const char* const p = in.data();
-        std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
-        const simd::text_positions r = convert(
-            p, p + text.size(), p + in.size(), out.data(), true, true, last);
-        // Where a piece stops, what it wrote is the converted text before.
-        const std::size_t stop = static_cast<std::size_t>(r.in - p);
-        ASSERT_TRUE(r.at_value ? !last && stop + 1 + 8 >= text.size()
-                               : stop == text.size())
-            << set << " size " << size;
-        ASSERT_EQ(std::string(out.data(), r.out),
-                  reference::convert(text.substr(0, stop), false))
-            << set << " size " << size << " last " << last;
-      }
+  const std::string_view name = set().name;
+  const auto convert = set().convert_text;
+  for (std::size_t size = 1800; size < 9000; size += 97 + rng() % 200) {
+    std::string text;
+    while (text.size() < size) {
+      text += rng() % 4 == 0 ? random_markup(rng, rng() % 40)
+                             : "<p color=\"navy\">x</p>"s;
+    }
+    for (bool last : {true, false}) {
+      const std::string in = text + std::string(simd::kReadAhead, 'e');
+      const char* const p = in.data();
+      std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
+      const simd::text_positions r = convert(p, p + text.size(), p + in.size(),
+                                             out.data(), true, true, last);
+      // Where a piece stops, what it wrote is the converted text before.
+      const std::size_t stop = static_cast<std::size_t>(r.in - p);
+      ASSERT_TRUE(r.at_value ? !last && stop + 1 + 8 >= text.size()
+                             : stop == text.size())
+          << name << " size " << size;
+      ASSERT_EQ(std::string(out.data(), r.out),
+                reference::convert(text.substr(0, stop), false))
+          << name << " size " << size << " last " << last;
     }
   }
-  simd::use(simd::chosen_kernels().name);
 }
 
-TEST(Simd, ConvertTextStopsWhereAValueMayGoOn) {
-  for (const std::string& set : runnable_sets()) {
-    ASSERT_TRUE(simd::use(set));
-    const auto convert = simd::active().convert_text;
-    // A key eight bytes or less from the end of a piece that is not the
-    // last: the kernel stops just past its '=', having written the key.
-    const std::string text = std::string(70, 'a') + "<b color=\"red\"";
-    std::string out(3 * text.size() + simd::kOutputSlack, '\0');
-    const char* const p = text.data();
-    simd::text_positions r = convert(p, p + text.size(), p + text.size(),
-                                     out.data(), true, true, false);
-    EXPECT_TRUE(r.at_value) << set;
-    EXPECT_EQ(r.in, p + text.size() - 5) << set;
-    EXPECT_EQ(std::string(out.data(), r.out),
-              std::string(70, 'a') + "{{{b color=")
-        << set;
-    // Nine bytes on, the value is decided: the first key may go unquoted,
-    // and the next must not.
-    const std::string more =
-        "<b color=\"red\"xxxxx color=blue\" color=\"red\" and more";
-    r = convert(more.data(), more.data() + more.size(),
-                more.data() + more.size(), out.data(), true, true, false);
-    EXPECT_FALSE(r.at_value) << set;
-    EXPECT_FALSE(r.first) << set;
-    EXPECT_EQ(std::string(out.data(), r.out),
-              "{{{b color=\"#ff0000\"xxxxx color=blue\" color=\"#ff0000\" and "
-              "more")
-        << set;
-  }
-  simd::use(simd::chosen_kernels().name);
+TEST_P(SimdKernels, ConvertTextStopsWhereAValueMayGoOn) {
+  const std::string_view name = set().name;
+  const auto convert = set().convert_text;
+  // A key eight bytes or less from the end of a piece that is not the
+  // last: the kernel stops just past its '=', having written the key.
+  const std::string text = std::string(70, 'a') + "<b color=\"red\"";
+  std::string out(3 * text.size() + simd::kOutputSlack, '\0');
+  const char* const p = text.data();
+  simd::text_positions r = convert(p, p + text.size(), p + text.size(),
+                                   out.data(), true, true, false);
+  EXPECT_TRUE(r.at_value) << name;
+  EXPECT_EQ(r.in, p + text.size() - 5) << name;
+  EXPECT_EQ(std::string(out.data(), r.out),
+            std::string(70, 'a') + "{{{b color=")
+      << name;
+  // Nine bytes on, the value is decided: the first key may go unquoted,
+  // and the next must not.
+  const std::string more =
+      "<b color=\"red\"xxxxx color=blue\" color=\"red\" and more";
+  r = convert(more.data(), more.data() + more.size(), more.data() + more.size(),
+              out.data(), true, true, false);
+  EXPECT_FALSE(r.at_value) << name;
+  EXPECT_FALSE(r.first) << name;
+  EXPECT_EQ(std::string(out.data(), r.out),
+            "{{{b color=\"#ff0000\"xxxxx color=blue\" color=\"#ff0000\" and "
+            "more")
+      << name;
 }
 
-TEST(Simd, FindTagStartAgreesWithAPlainSearch) {
+TEST_P(SimdKernels, FindTagStartAgreesWithAPlainSearch) {
   std::mt19937 rng(22);
-  for (const std::string& set : runnable_sets()) {
-    ASSERT_TRUE(simd::use(set));
-    const auto find = simd::active().find_tag_start;
-    for (int round = 0; round < 3000; ++round) {
-      const std::string text = random_text(rng, rng() % 150);
-      for (std::size_t from = 0; from < std::min<std::size_t>(text.size(), 70);
-           from += 1 + from / 8) {
-        const std::string_view rest = std::string_view(text).substr(from);
-        const std::size_t want = rest.find("<time");
-        const char* const at =
-            find(rest.data(), rest.data() + rest.size(), "time");
-        ASSERT_EQ(at - rest.data(),
-                  static_cast<std::ptrdiff_t>(
-                      want == std::string_view::npos ? rest.size() : want))
-            << set << ": " << rest;
-      }
+  const std::string_view name = set().name;
+  const auto find = set().find_tag_start;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = random_text(rng, rng() % 150);
+    for (std::size_t from = 0; from < std::min<std::size_t>(text.size(), 70);
+         from += 1 + from / 8) {
+      const std::string_view rest = std::string_view(text).substr(from);
+      const std::size_t want = rest.find("<time");
+      const char* const at =
+          find(rest.data(), rest.data() + rest.size(), "time");
+      ASSERT_EQ(at - rest.data(),
+                static_cast<std::ptrdiff_t>(
+                    want == std::string_view::npos ? rest.size() : want))
+          << name << ": " << rest;
     }
-    // A '<' at the very end, or a name cut off by the end, is no start.
-    const std::string cut = std::string(40, 'a') + "<tim";
-    EXPECT_EQ(find(cut.data(), cut.data() + cut.size(), "time"),
-              cut.data() + cut.size())
-        << set;
   }
-  simd::use(simd::chosen_kernels().name);
+  // A '<' at the very end, or a name cut off by the end, is no start.
+  const std::string cut = std::string(40, 'a') + "<tim";
+  EXPECT_EQ(find(cut.data(), cut.data() + cut.size(), "time"),
+            cut.data() + cut.size())
+      << name;
 }
 
 }  // namespace

@@ -63,10 +63,8 @@ void body_writer::region(std::string_view region) {
     // Segments that start and end in this region, the usual case, are
     // converted in the pass that finds their end.
     if (!segment_.pending()) whole_segments(s, text);
-    const std::string_view rest(s.from, static_cast<std::size_t>(end - s.from));
-    const std::size_t found = find_tag_candidate(rest, "time");
-    if (found == std::string_view::npos) break;
-    const char* const candidate = s.from + found;
+    const char* const candidate = kernels_.find_tag_start(s.from, end, "time");
+    if (candidate == end) break;
     std::string_view tag;
     const char* after = nullptr;
     if (!tag_at(s, candidate, tag, after)) {
@@ -123,7 +121,7 @@ void body_writer::put_segment(std::string_view text, const char* end) {
   char* const room =
       out_.room(text_converter::max_output(text.size()) + kCloseTag.size());
   char* const e = convert_whole(
-      text, false, room,
+      kernels_, text, false, room,
       static_cast<std::size_t>(end - (text.data() + text.size())) +
           block_reader::kReadSlack);
   out_.commit(put(e, kCloseTag));

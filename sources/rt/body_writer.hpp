@@ -24,7 +24,8 @@ void finish_into(text_converter& converter, output_buffer& out);
 // segment of any length needs no more memory than a read.
 class segment_writer {
  public:
-  explicit segment_writer(output_buffer& out) : out_(out) {}
+  segment_writer(output_buffer& out, const simd::kernels& kernels)
+      : out_(out), converter_(false, kernels) {}
 
   // Adds bytes of the segment.
   void add(std::string_view bytes);
@@ -35,7 +36,7 @@ class segment_writer {
 
  private:
   output_buffer& out_;
-  text_converter converter_{false};
+  text_converter converter_;
   bool pending_ = false;
 };
 
@@ -47,7 +48,7 @@ class body_writer {
   static const std::size_t kLargestRoom;
 
   body_writer(output_buffer& out, const simd::kernels& kernels)
-      : out_(out), kernels_(kernels), segment_(out) {}
+      : out_(out), kernels_(kernels), segment_(out, kernels) {}
 
   // Rewrites whole body lines.
   void region(std::string_view region);

@@ -49,8 +49,8 @@ storage_layout layout_for(std::size_t block) {
 // as many is not.
 class filter_run {
  public:
-  filter_run(block_reader& in, output_buffer& out)
-      : in_(in), out_(out), body_(out, kernels_) {}
+  filter_run(block_reader& in, output_buffer& out, const simd::kernels& kernels)
+      : in_(in), out_(out), kernels_(kernels), body_(out, kernels) {}
 
   outcome run() {
     // A first line that cannot be read is no rt file, as for an empty one.
@@ -93,7 +93,7 @@ class filter_run {
   // Writes the first line, once the file is known to be valid.
   void start() {
     if (started_) return;
-    text_converter markup(true);
+    text_converter markup(true, kernels_);
     convert_into(markup, in_.buffered().substr(0, held_first_line_), out_);
     finish_into(markup, out_);
     in_.consume(held_first_line_);
@@ -103,7 +103,7 @@ class filter_run {
 
   block_reader& in_;
   output_buffer& out_;
-  const simd::kernels& kernels_ = simd::active();
+  const simd::kernels& kernels_;
   body_writer body_;
   std::size_t held_first_line_ = 0;  // the first line's length, while held
   std::size_t closing_ = 0;
@@ -117,22 +117,23 @@ std::size_t filter_storage_for(std::size_t block) {
 }
 
 outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block) {
+                  std::size_t block, const simd::kernels& kernels) {
   const storage_layout layout = layout_for(block);
   if (storage.size() < layout.total()) return outcome::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
   output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
-  return filter_run(reader, buffered).run();
+  return filter_run(reader, buffered, kernels).run();
 }
 
-outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block) {
+outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
+                  const simd::kernels& kernels) {
   const std::size_t size = filter_storage_for(block);
   // Not new (std::nothrow): it reports failure by throwing inside, and with
   // no memory left for the exception either, that ends in std::terminate.
   const std::unique_ptr<char, decltype(&std::free)> storage(
       static_cast<char*>(std::malloc(size)), &std::free);
   if (!storage) return outcome::out_of_memory;
-  return filter_rt(in, out, {storage.get(), size}, block);
+  return filter_rt(in, out, {storage.get(), size}, block, kernels);
 }
 
 }  // namespace zorbu

@@ -1,7 +1,6 @@
 #include "rt/tag_search.hpp"
 
 #include "simd/find_byte.hpp"
-#include "simd/kernels.hpp"
 
 namespace zorbu {
 
@@ -27,13 +26,6 @@ std::size_t find_byte(std::string_view str, std::size_t from, char c) {
 }
 
 }  // namespace
-
-std::size_t find_tag_candidate(std::string_view str, std::string_view name) {
-  const char* const end = str.data() + str.size();
-  const char* const at = simd::active().find_tag_start(str.data(), end, name);
-  return at == end ? std::string_view::npos
-                   : static_cast<std::size_t>(at - str.data());
-}
 
 std::optional<std::size_t> search_tag(std::string_view str,
                                       std::string_view name, tag_info& tag) {

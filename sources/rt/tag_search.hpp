@@ -25,9 +25,4 @@ struct tag_info {
 std::optional<std::size_t> search_tag(std::string_view str,
                                       std::string_view name, tag_info& tag);
 
-// Returns the offset of the first '<' in str that the name follows, where a
-// tag of that name could begin; std::string_view::npos when there is none,
-// and so no such tag. The name must not be empty.
-std::size_t find_tag_candidate(std::string_view str, std::string_view name);
-
 }  // namespace zorbu

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <optional>
 
-#include "simd/kernels.hpp"
-
 namespace zorbu {
 
 namespace {
@@ -67,7 +65,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   // char pointer may alias the members, and would make the compiler reload
   // them after every one.
   const bool markup = is_markup_;
-  const auto convert_text = simd::active().convert_text;
+  const auto convert_text = kernels_->convert_text;
   mode state = mode_;
   std::uint64_t value_at = value_at_;
   char* out = out_ref;
@@ -165,19 +163,20 @@ char* text_converter::finish(char* out) {
   return out;
 }
 
-char* convert_whole(std::string_view text, bool is_markup, char* out,
-                    std::size_t readable_after) {
+char* convert_whole(const simd::kernels& kernels, std::string_view text,
+                    bool is_markup, char* out, std::size_t readable_after) {
   const char* const end = text.data() + text.size();
-  return simd::active()
+  return kernels
       .convert_text(text.data(), end, end + readable_after, out, !is_markup,
                     true, true)
       .out;
 }
 
-std::string convert_htmltext(std::string_view src, bool is_markup) {
+std::string convert_htmltext(std::string_view src, bool is_markup,
+                             const simd::kernels& kernels) {
   std::string out(text_converter::max_output(src.size()), '\0');
   out.resize(static_cast<std::size_t>(
-      convert_whole(src, is_markup, out.data()) - out.data()));
+      convert_whole(kernels, src, is_markup, out.data()) - out.data()));
   return out;
 }
 

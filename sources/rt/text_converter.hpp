@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "rt/colors.hpp"
+#include "simd/kernels.hpp"
 
 namespace zorbu {
 
@@ -19,7 +20,9 @@ namespace zorbu {
 class text_converter {
  public:
   // In markup mode brackets are copied; otherwise they are escaped.
-  explicit text_converter(bool is_markup) : is_markup_(is_markup) {}
+  explicit text_converter(bool is_markup,
+                          const simd::kernels& kernels = simd::chosen_kernels())
+      : is_markup_(is_markup), kernels_(&kernels) {}
 
   // The most that feed() writes for a piece of n bytes, or finish() for 0.
   static constexpr std::size_t max_output(std::size_t n) {
@@ -45,6 +48,7 @@ class text_converter {
                   std::size_t readable_after, char*& out);
 
   bool is_markup_;
+  const simd::kernels* kernels_;
   mode mode_ = mode::first_search;
   // In at_value mode: how far the value starts past the first byte not yet
   // converted.
@@ -57,10 +61,12 @@ class text_converter {
 // text_converter::max_output(text.size()) bytes; the caller may let
 // readable_after bytes past the text be read (never used). Returns the end
 // of what it wrote: out itself for an empty text.
-char* convert_whole(std::string_view text, bool is_markup, char* out,
-                    std::size_t readable_after = 0);
+char* convert_whole(const simd::kernels& kernels, std::string_view text,
+                    bool is_markup, char* out, std::size_t readable_after = 0);
 
 // Converts a whole text; an empty text gives an empty result.
-std::string convert_htmltext(std::string_view src, bool is_markup);
+std::string convert_htmltext(
+    std::string_view src, bool is_markup,
+    const simd::kernels& kernels = simd::chosen_kernels());
 
 }  // namespace zorbu

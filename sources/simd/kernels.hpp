@@ -3,6 +3,7 @@
 // from what the processor can do.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -36,6 +37,8 @@ inline constexpr std::size_t kReadAhead = 256;
 
 struct kernels {
   std::string_view name;
+  // Returns true when this processor has every instruction they use.
+  bool (*runs_here)();
   // Converts [p, end) to out: each colour key's value replaced, and '<'
   // and '>' escaped as "{{{" and "}}}" when escape is set. first says that
   // the first key, "color=" with or without a quote after it, is still to
@@ -64,22 +67,15 @@ struct kernels {
                                 std::string_view name);
 };
 
-// The kernels every processor of this architecture can run: the portable
-// ones first, then each wider set; the last is the widest.
+// The kernels built for this architecture: the portable ones first, then
+// each wider set; the last is the widest. Not every processor runs them all.
 std::span<const kernels> built_kernels() noexcept;
 
 // Returns the kernels this processor runs best; the same on every call.
 const kernels& best_kernels() noexcept;
 
-// Returns the kernels a run starts with: best_kernels(), unless the build
-// forces a set for testing.
+// Returns the kernels a run uses unless told otherwise: best_kernels(),
+// unless the build forces a set for testing. Chosen once, at start-up.
 const kernels& chosen_kernels() noexcept;
-
-// Returns the kernels in use: chosen_kernels() unless use() chose others.
-const kernels& active();
-
-// Makes the kernels of the given name active; returns false when they are
-// not built or this processor cannot run them. For tests and benchmarks.
-bool use(std::string_view name);
 
 }  // namespace zorbu::simd

@@ -31,6 +31,11 @@ alignas(32) constexpr auto kSpread = [] {
 // Sixty-four bytes at a time, as two 32-byte halves: a block's fixed costs
 // are paid half as often as with one.
 struct V {
+  static bool runs_here() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
+  }
   static constexpr std::size_t kWidth = 64;
   struct vec {
     __m256i lo;

@@ -39,6 +39,14 @@ alignas(64) constexpr auto kTriples = [] {
 constexpr std::uint64_t kFirstCopies = 0x1249249249249249ULL;
 
 struct V {
+  static bool runs_here() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+  }
   static constexpr std::size_t kWidth = 64;
   using vec = __m512i;
   static vec load(const char* p) { return _mm512_loadu_si512(p); }

@@ -1,5 +1,6 @@
 // The kernels written once over a vector type V, which a target's folder
 // supplies with its width and these operations:
+//   V::runs_here() -> bool              the processor has what V uses;
 //   V::kWidth                           bytes in a vector;
 //   V::load(const char*) -> V::vec      an unaligned load;
 //   V::store(char*, V::vec)             an unaligned store;
@@ -574,5 +575,5 @@ inline text_positions convert_text(const char* p, const char* end,
   return convert_unstaged(p, end, readable_end, out, escape, first, last);
 }
 
-inline constexpr kernels kKernels = {kName, &convert_text, &rewrite_body,
-                                     &find_tag_start};
+inline constexpr kernels kKernels = {kName, &V::runs_here, &convert_text,
+                                     &rewrite_body, &find_tag_start};

@@ -11,6 +11,7 @@ namespace {
 constexpr std::string_view kName = "portable";
 
 struct V {
+  static bool runs_here() { return true; }
   static constexpr std::size_t kWidth = 8;
   using vec = std::uint64_t;
 
