@@ -10,6 +10,7 @@
 
 #include "io/byte_io.hpp"
 #include "memory_io.hpp"
+#include "rt/lines.hpp"
 #include "rt/rt_filter.hpp"
 #include "rt/tag_search.hpp"
 #include "rt/text_converter.hpp"
