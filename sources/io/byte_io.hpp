@@ -92,6 +92,12 @@ class block_reader {
   bool failed_ = false;
 };
 
+// Copies bytes to out, which has room for them; returns the end of the copy.
+inline char* put_bytes(char* out, std::string_view bytes) {
+  std::memcpy(out, bytes.data(), bytes.size());
+  return out + bytes.size();
+}
+
 // Collects output in one buffer and hands it to a sink in big writes. After
 // a failed write it drops everything, and every later flush fails too.
 class output_buffer {
@@ -109,9 +115,7 @@ class output_buffer {
   }
   void commit(const char* end) { size_ = static_cast<std::size_t>(end - buf_); }
   void append(std::string_view bytes) {
-    char* const at = room(bytes.size());
-    std::memcpy(at, bytes.data(), bytes.size());
-    commit(at + bytes.size());
+    commit(put_bytes(room(bytes.size()), bytes));
   }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();

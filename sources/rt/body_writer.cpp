@@ -16,11 +16,6 @@ constexpr std::size_t kLongestRun = std::size_t{64} << 10;
 // What ends each segment.
 constexpr std::string_view kCloseTag = "</time>";
 
-char* put(char* out, std::string_view bytes) {
-  std::memcpy(out, bytes.data(), bytes.size());
-  return out + bytes.size();
-}
-
 }  // namespace
 
 const std::size_t body_writer::kLargestRoom =
@@ -124,7 +119,7 @@ void body_writer::put_segment(std::string_view text, const char* end) {
       kernels_, text, false, room,
       static_cast<std::size_t>(end - (text.data() + text.size())) +
           block_reader::kReadSlack);
-  out_.commit(put(e, kCloseTag));
+  out_.commit(put_bytes(e, kCloseTag));
 }
 
 // Rewrites segments and time tags from text on, in passes of up to
@@ -155,12 +150,12 @@ void body_writer::whole_segments(scan& s, const char*& text) {
       const char* after = nullptr;
       if (!tag_at(s, candidate, tag, after)) {
         // A '<' of the text after all.
-        b.out = put(b.out, "{{{");
+        b.out = put_bytes(b.out, "{{{");
         b.in = candidate + 1;
         continue;
       }
       if (tag.data() == candidate) {
-        out_.commit(candidate > b.text ? put(b.out, kCloseTag) : b.out);
+        out_.commit(candidate > b.text ? put_bytes(b.out, kCloseTag) : b.out);
       } else {
         out_.commit(b.text_out);
         put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},

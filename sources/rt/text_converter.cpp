@@ -4,6 +4,8 @@
 #include <cstring>
 #include <optional>
 
+#include "io/byte_io.hpp"
+
 namespace zorbu {
 
 namespace {
@@ -41,15 +43,10 @@ std::size_t key_start_at_end(const char* data, std::size_t size,
   return 0;
 }
 
-char* put(char* out, std::string_view bytes) {
-  std::memcpy(out, bytes.data(), bytes.size());
-  return out + bytes.size();
-}
-
 // Writes c as text mode wants it.
 char* put_escaped(char* out, char c) {
-  if (c == '<') return put(out, "{{{");
-  if (c == '>') return put(out, "}}}");
+  if (c == '<') return put_bytes(out, "{{{");
+  if (c == '>') return put_bytes(out, "}}}");
   *out = c;
   return out + 1;
 }
@@ -83,7 +80,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
       const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(
           value_at, static_cast<std::uint64_t>(end - p)));
       for (const char* const stop = p + step; p < stop; ++p) {
-        out = markup ? put(out, {p, 1}) : put_escaped(out, *p);
+        out = markup ? put_bytes(out, {p, 1}) : put_escaped(out, *p);
       }
       value_at -= step;
       // The value may start in a later piece, or need more bytes than are
@@ -95,7 +92,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
         break;
       }
       if (const auto i = match_name(rest)) {
-        out = put(out, color_codes[*i]);
+        out = put_bytes(out, color_codes[*i]);
         *out++ = '"';
         p += color_names[*i].size();
       }

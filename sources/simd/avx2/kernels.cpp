@@ -57,8 +57,8 @@ struct V {
   static mask_t eq(vec v, char c) {
     return half_eq(v.lo, c) | half_eq(v.hi, c) << 32;
   }
-  // '<' + 0x3f is '{' and '>' + 0x3f is '}'. Within count, every '<' and
-  // '>' is a bracket unless none is, as in markup.
+  // Within count, every '<' and '>' is a bracket unless none is, as in
+  // markup.
   static __m256i braces(__m256i v, __m256i shift) {
     const __m256i is_bracket =
         _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')),
@@ -71,7 +71,7 @@ struct V {
   // returned end.
   static char* put_escaped_from(vec v, mask_t brackets, std::size_t from,
                                 std::size_t count, char* out) {
-    const __m256i shift = _mm256_set1_epi8(brackets != 0 ? 0x3f : 0);
+    const __m256i shift = _mm256_set1_epi8(brackets != 0 ? kBraceStep : 0);
     // The block and a vector's worth of zero bytes after it, which groups
     // past count read.
     alignas(32) char copy[2 * kWidth];

@@ -61,9 +61,8 @@ struct V {
   // returned end.
   static char* put_escaped(vec v, mask_t brackets, std::size_t count,
                            char* out) {
-    // '<' + 0x3f is '{' and '>' + 0x3f is '}'.
     const vec braces =
-        _mm512_mask_add_epi8(v, brackets, v, _mm512_set1_epi8(0x3f));
+        _mm512_mask_add_epi8(v, brackets, v, _mm512_set1_epi8(kBraceStep));
     char* const end =
         out + count +
         2 * static_cast<std::size_t>(__builtin_popcountll(brackets));

@@ -27,11 +27,10 @@ inline std::size_t smaller(std::size_t a, std::size_t b) {
   return a < b ? a : b;
 }
 
-// Writes the escape of a bracket, "{{{" or "}}}", as one four-byte store;
-// '<' + 0x3f is '{' and '>' + 0x3f is '}'.
+// Writes the escape of a bracket, "{{{" or "}}}", as one four-byte store.
 inline void put_bracket(char* out, char c) {
   const auto b =
-      static_cast<std::uint32_t>(static_cast<unsigned char>(c) + 0x3f);
+      static_cast<std::uint32_t>(static_cast<unsigned char>(c) + kBraceStep);
   const std::uint32_t word = b * 0x01010101U;
   std::memcpy(out, &word, sizeof word);
 }

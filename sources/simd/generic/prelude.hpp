@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "rt/colors.hpp"
 #include "../kernels.hpp"
+#include "rt/colors.hpp"
 
 // Attributes a target may give its kernels, defined before this file.
 #ifndef ZORBU_KERNEL
@@ -21,5 +21,10 @@ namespace zorbu::simd {
 
 // Bit i stands for byte i of a vector; the widest vector is 64 bytes.
 using mask_t = std::uint64_t;
+
+// Added to a bracket, gives the brace its escape repeats: '<' gives '{', and
+// the same step takes '>' to '}'.
+inline constexpr char kBraceStep = '{' - '<';
+static_assert('>' + kBraceStep == '}');
 
 }  // namespace zorbu::simd
