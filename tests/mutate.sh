@@ -25,27 +25,27 @@ edit colour-code-olive sources/rt/colors.hpp '"#808000", "#800080"' '"#808001", 
 edit colour-code-silver sources/rt/colors.hpp '"#c0c0c0"' '"#c0c0c1"'
 edit colour-name sources/rt/colors.hpp '"gray\""' '"grav\""'
 edit colour-name-quote sources/rt/colors.hpp '"red\""' '"red"'
-edit escape-brace sources/simd/generic/kernels.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
+edit escape-brace sources/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
 edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
 edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, "}}}");' 'return put_bytes(out, "}}");'
 edit line-limit sources/rt/lines.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' 'into / 1000 * 1000'
 edit font-rule sources/rt/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
-edit value-offset sources/simd/generic/kernels.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted sources/simd/generic/kernels.hpp '(first || (sign + 1' '((sign + 1'
-edit later-keys-quoted sources/simd/generic/kernels.hpp "(first || (sign + 1 != end && sign[1] == '\"'))" 'true'
+edit value-offset sources/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
+edit first-key-unquoted sources/simd/generic/colour_values.hpp '(first || (sign + 1' '((sign + 1'
+edit later-keys-quoted sources/simd/generic/colour_values.hpp "(first || (sign + 1 != end && sign[1] == '\"'))" 'true'
 edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite sources/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line sources/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
-edit one-tag-a-line-kernel sources/simd/generic/kernels.hpp "c > start && c[-1] == '\\n'" 'c > start'
+edit one-tag-a-line-kernel sources/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
 edit close-text sources/rt/body_writer.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
-edit close-text-kernel sources/simd/generic/kernels.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
+edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
-edit text-before-tag-kernel sources/simd/generic/kernels.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
+edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
 edit invalid-writes-nothing sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
 edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
 edit no-window sources/rt/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
@@ -54,34 +54,34 @@ edit read-error-made-up sources/rt/rt_filter.cpp 'if (in_.failed()) return outco
 edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
-edit free-slot sources/simd/generic/kernels.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
-edit kernel-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
+edit free-slot sources/simd/generic/colour_values.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
+edit kernel-tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
     if ((brackets" "mask_t equals = V::eq(v, '=');
     if ((brackets"
-edit staged-tail-mask sources/simd/generic/kernels.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
+edit staged-tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
     if (equals" "mask_t equals = V::eq(v, '=');
     if (equals"
-edit value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {
+edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '"'"'='"'"'.
         return {after, out,' '(end - after) < 1) {
         // The value is not all here: the caller goes on from the '"'"'='"'"'.
         return {after, out,'
-edit staged-value-not-all-here sources/simd/generic/kernels.hpp '(end - after) < 1 + kLongestName) {
+edit staged-value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {
           // The value' '(end - after) < 1) {
           // The value'
-edit plain-tag-self-closing sources/simd/generic/kernels.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
-edit plain-tag-slash-shape sources/simd/generic/kernels.hpp "(next == '/' && close != c + 6)" '(false)'
-edit value-before-a-tag sources/simd/generic/kernels.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
-edit key-r-across-blocks sources/simd/generic/kernels.hpp '(rs << 1 | r_before)' '(rs << 1)'
-edit tag-restart sources/simd/generic/kernels.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
-edit stage-chunk sources/simd/generic/kernels.hpp '      out = escape_stage(stage, s, out);
+edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
+edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
+edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
+edit key-r-across-blocks sources/simd/generic/rewrite_body.hpp '(rs << 1 | r_before)' '(rs << 1)'
+edit tag-restart sources/simd/generic/rewrite_body.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
+edit stage-chunk sources/simd/generic/convert_text.hpp '      out = escape_stage(stage, s, out);
       s = stage;
     }
   }' '      out = escape_stage(stage, s - 1, out);
       s = stage;
     }
   }'
-edit kernel-tag-name sources/simd/generic/kernels.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
+edit kernel-tag-name sources/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
 edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");
   const std::string_view' 'return fail("usage: zorbu file\n");

@@ -1,0 +1,39 @@
+// How the kernels walk text a block at a time.
+// Part of the kernels written once over a vector type V: included by
+// generic/kernels.hpp, inside each target's own namespace.
+#pragma once
+
+// The kernels read blocks at fixed steps, so that no load waits on what the
+// last value was; a part of a block is loaded again from where it starts,
+// which escaping a bracket a step at a time reads two vectors past. Near
+// the end, where those loads would leave what may be read, blocks come from
+// a copy padded with zero bytes. That copy is slow to load back, so callers
+// that can let a little more be read say so.
+constexpr std::size_t kTail =
+    (has_put_escaped<V> || has_put_escaped_from<V> ? 2 : 3) * V::kWidth;
+
+inline const char* block_at(const char* p, const char* end,
+                            const char* readable_end, char* tail) {
+  if (static_cast<std::size_t>(readable_end - p) >= kTail) return p;
+  const std::size_t copied = smaller(static_cast<std::size_t>(end - p), kTail);
+  std::memcpy(tail, p, copied);
+  std::memset(tail + copied, 0, kTail - copied);
+  return tail;
+}
+
+// A block of the text, as the kernels walk it.
+struct text_block {
+  const char* at;  // where it is read from: the text, or a padded copy
+  typename V::vec v;
+  std::size_t whole;  // how many of its bytes come before the text's end
+};
+
+// Moves p over the blocks that done has covered, which leaves p + done as
+// it was, and returns the block at p; p + done must be before end.
+inline text_block next_block(const char*& p, std::size_t& done, const char* end,
+                             const char* readable_end, char* tail) {
+  constexpr std::size_t W = V::kWidth;
+  for (; done >= W; done -= W) p += W;
+  const char* const at = block_at(p, end, readable_end, tail);
+  return {at, V::load(at), smaller(static_cast<std::size_t>(end - p), W)};
+}

@@ -1,0 +1,122 @@
+// Finding colour keys and replacing their values, a word at a time.
+// Part of the kernels written once over a vector type V: included by
+// generic/kernels.hpp, inside each target's own namespace.
+#pragma once
+
+// Every colour name again, at a slot that its first and third bytes pick,
+// so that a value is checked against the one name it could be with no
+// branch on which: each slot holds a name's bytes as a word, the bytes it
+// fills, and what it becomes, "#rrggbb" and the closing quote, as a word
+// too.
+struct hashed_name {
+  std::uint64_t bits;
+  std::uint64_t mask;
+  std::uint64_t replacement;
+  std::size_t size;  // 0 for a free slot
+};
+
+constexpr std::size_t kSlots = 64;
+
+// A value is matched as one eight-byte word.
+constexpr std::size_t kLongestName = kLongestColorName;
+static_assert(kLongestName <= 8);
+
+constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
+  return (first * 3U + third) % kSlots;
+}
+
+// The bytes of text as a word in memory order; at most eight of them.
+constexpr std::uint64_t word_of(std::string_view text) {
+  std::uint64_t word = 0;
+  for (std::size_t b = 0; b < text.size(); ++b) {
+    word |= std::uint64_t{static_cast<unsigned char>(text[b])} << (8 * b);
+  }
+  return std::endian::native == std::endian::little ? word
+                                                    : __builtin_bswap64(word);
+}
+
+struct name_slots {
+  hashed_name slot[kSlots];
+};
+
+constexpr name_slots hash_names() {
+  name_slots slots{};
+  for (std::size_t i = 0; i < color_names.size(); ++i) {
+    const std::string_view name = color_names[i];
+    hashed_name& s = slots.slot[slot_of(static_cast<unsigned char>(name[0]),
+                                        static_cast<unsigned char>(name[2]))];
+    // Two names in one slot would make this constant expression fail.
+    if (s.size != 0) throw "two colour names share a slot";
+    char code[8] = {};
+    for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
+    code[7] = '"';
+    s = {word_of(name),
+         word_of(
+             std::string_view("\xff\xff\xff\xff\xff\xff\xff\xff", name.size())),
+         word_of({code, 8}), name.size()};
+  }
+  return slots;
+}
+
+constexpr name_slots kHashedNames = hash_names();
+
+// Replaces the colour name that starts at p, if any, by its code and
+// quote; there must be eight bytes at p, all of them text, and room for
+// eight at out.
+inline void replace_value(const char*& p, char*& out) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const hashed_name& s = kHashedNames.slot[slot_of(
+      static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
+  // All ones on a hit, else zero: what is skipped and written is masked,
+  // not branched on, since values are as unpredictable as captions.
+  const auto same = static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
+  const auto used = static_cast<std::size_t>(s.size != 0);
+  const std::size_t hit = 0 - (same & used);
+  std::memcpy(out, &s.replacement, sizeof s.replacement);
+  out += sizeof s.replacement & hit;
+  p += s.size & hit;
+}
+
+// The same for a value within eight bytes of the end of the text, at p.
+inline void replace_last_value(const char*& p, const char* end, char*& out) {
+  // Zero bytes, which no name has, stand for what lies past the end.
+  char padded[8] = {};
+  std::memcpy(padded, p, static_cast<std::size_t>(end - p));
+  const char* value = padded;
+  replace_value(value, out);
+  p += value - padded;
+}
+
+// The key's "color=", whose '=' a value follows one byte on.
+constexpr std::size_t kKey = 6;
+
+// Returns true if the '=' at sign ends a key: "color" before it, starting
+// at from or later, and for every key but the first, a quote after it,
+// before end.
+inline bool is_key(const char* sign, const char* from, const char* end,
+                   bool first) {
+  return static_cast<std::size_t>(sign - from) >= kKey - 1 &&
+         std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0 &&
+         (first || (sign + 1 != end && sign[1] == '"'));
+}
+
+// Writes the byte after a key's '=', then the value one byte on, replaced
+// if it is a colour name that ends by end; returns where the text goes on.
+inline const char* put_value(const char* after, const char* end, bool escape,
+                             char*& out) {
+  // The value starts one byte on, whatever that byte is.
+  if (escape && (*after == '<' || *after == '>')) {
+    put_bracket(out, *after);
+    out += 3;
+  } else {
+    *out++ = *after;
+  }
+  const char* value = after + 1;
+  if (static_cast<std::size_t>(end - value) >= 8) {
+    replace_value(value, out);
+  } else {
+    replace_last_value(value, end, out);
+  }
+  return value;
+}

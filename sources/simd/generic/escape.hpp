@@ -1,0 +1,69 @@
+// Vector helpers and bracket escaping, for the kernels.
+// Part of the kernels written once over a vector type V: included by
+// generic/kernels.hpp, inside each target's own namespace.
+#pragma once
+
+// Never called with no bit set.
+inline std::size_t count_zeros(mask_t m) {
+  return static_cast<std::size_t>(__builtin_ctzll(m));
+}
+
+inline std::size_t smaller(std::size_t a, std::size_t b) {
+  return a < b ? a : b;
+}
+
+// Writes the escape of a bracket, "{{{" or "}}}", as one four-byte store.
+inline void put_bracket(char* out, char c) {
+  const auto b =
+      static_cast<std::uint32_t>(static_cast<unsigned char>(c) + kBraceStep);
+  const std::uint32_t word = b * 0x01010101U;
+  std::memcpy(out, &word, sizeof word);
+}
+
+inline mask_t low_bits(std::size_t n) {
+  return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
+}
+
+template <class T>
+concept has_put_escaped = requires(typename T::vec v, char* out) {
+  { T::put_escaped(v, mask_t{}, std::size_t{}, out) } -> std::same_as<char*>;
+};
+
+template <class T>
+concept has_put_escaped_from = requires(typename T::vec v, std::size_t n,
+                                        char* out) {
+  { T::put_escaped_from(v, mask_t{}, n, n, out) } -> std::same_as<char*>;
+};
+
+// Writes count bytes of the block v, which was loaded from block, from byte
+// `from` on, with the bytes at brackets escaped; returns the end of what it
+// wrote.
+template <class T>
+char* put_escaped(typename T::vec v, const char* block, mask_t brackets,
+                  std::size_t from, std::size_t count, char* out) {
+  brackets = brackets >> from & low_bits(count);
+  if constexpr (has_put_escaped_from<T>) {
+    return T::put_escaped_from(v, brackets, from, count, out);
+  } else {
+    // Loaded again rather than shuffled into place: the load does not wait
+    // on where the last tag or value ended, only its address does.
+    block += from;
+    const typename T::vec part = from == 0 ? v : T::load(block);
+    if constexpr (has_put_escaped<T>) {
+      return T::put_escaped(part, brackets, count, out);
+    } else {
+      T::store(out, part);
+      // Every bracket before this one moved what follows two bytes on: each
+      // write's place is known from the bracket's index alone, so the
+      // writes do not wait for one another.
+      std::size_t shift = 0;
+      for (; brackets != 0; brackets &= brackets - 1) {
+        const std::size_t at = count_zeros(brackets);
+        put_bracket(out + at + shift, block[at]);
+        shift += 2;
+        T::store(out + at + 1 + shift, T::load(block + at + 1));
+      }
+      return out + count + shift;
+    }
+  }
+}

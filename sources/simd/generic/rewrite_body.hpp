@@ -1,0 +1,152 @@
+// Rewriting body lines in one pass: text converted, plain time tags
+// written as opening tags.
+// Part of the kernels written once over a vector type V: included by
+// generic/kernels.hpp, inside each target's own namespace.
+#pragma once
+
+// What closes a segment, "</time>", as a word in memory order.
+constexpr std::size_t kCloseSize = 7;
+constexpr std::uint64_t kCloseWord = word_of("</time>");
+
+// The longest time tag that rewrite_body writes itself, and what it may
+// read from the tag's start to find and copy one.
+constexpr std::size_t kPlainTag = 64;
+constexpr std::size_t kTagReach = 2 * kPlainTag + 2 * V::kWidth;
+static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
+
+// Returns where a time tag that stands plainly at c, at the start of a
+// line, closes: "<time" and then ' ', '/' or '>', closed by a '>' before
+// the line's end and before end, kPlainTag bytes long at most; `<time/`
+// only as `<time/>`. Returns nullptr for anything else, left to the caller.
+inline const char* plain_tag_close(const char* c, const char* end,
+                                   const char* readable_end) {
+  constexpr std::size_t W = V::kWidth;
+  if (static_cast<std::size_t>(readable_end - c) < kTagReach ||
+      static_cast<std::size_t>(end - c) < 6 ||
+      std::memcmp(c + 1, "time", 4) != 0) {
+    return nullptr;
+  }
+  const char next = c[5];
+  if (next != ' ' && next != '/' && next != '>') return nullptr;
+  const std::size_t limit =
+      smaller(static_cast<std::size_t>(end - c), kPlainTag);
+  for (std::size_t at = 5; at < limit; at += W) {
+    const typename V::vec v = V::load(c + at);
+    const mask_t stops =
+        (V::eq(v, '>') | V::eq(v, '\n')) & low_bits(limit - at);
+    if (stops == 0) continue;
+    const char* const close = c + at + count_zeros(stops);
+    if (*close != '>' || (next == '/' && close != c + 6)) return nullptr;
+    return close;
+  }
+  return nullptr;
+}
+
+ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
+                                      const char* readable_end) {
+  constexpr std::size_t W = V::kWidth;
+  char tail[kTail];
+  const char* const start = b.in;
+  const char* p = start;
+  char* out = b.out;
+  bool first = b.first;
+  // The scan's fields live in locals while bytes are written: a write
+  // through a char pointer may alias them.
+  const char* text = b.text;
+  char* text_out = b.text_out;
+  const char* tag_line = nullptr;
+  const char* from = p;  // where a key may start
+  std::size_t done = 0;  // as in convert_text
+  mask_t r_before = 0;   // the last block ended in an 'r'
+  while (p + done < end) {
+    const text_block next = next_block(p, done, end, readable_end, tail);
+    const char* const block = next.at;
+    const typename V::vec v = next.v;
+    std::size_t whole = next.whole;
+    const mask_t opens = V::eq(v, '<');
+    const mask_t brackets = opens | V::eq(v, '>');
+    // Nothing past the end of the text counts.
+    const mask_t open = low_bits(whole);
+    // Only an '=' after an 'r' can end "color"; other attributes' '=' are
+    // passed over without a branch on each.
+    const mask_t rs = V::eq(v, 'r');
+    mask_t equals = V::eq(v, '=') & (rs << 1 | r_before) & open;
+    r_before = rs >> (W - 1);
+    mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
+    // A whole block of plain text, common outside captions, is worth a
+    // branch of its own.
+    if ((brackets | equals | tags) == 0 && done == 0 && whole == W) {
+      V::store(out, v);
+      out += W;
+      p += W;
+      continue;
+    }
+    const auto put_to = [&](std::size_t at) {
+      const std::size_t count = at - done;
+      out = put_escaped<V>(v, block, brackets, done, count, out);
+      done = at;
+    };
+    while ((equals | tags) != 0) {
+      const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
+      const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
+      if (next_key < next_tag || tags == 0) {
+        const char* const sign = p + next_key;
+        equals &= equals - 1;
+        if (!is_key(sign, from, end, first)) continue;
+        const char* const after = sign + 1;
+        put_to(static_cast<std::size_t>(after - p));
+        first = false;
+        if (after == end) break;
+        // A value that a time tag may cut short waits for the tag to be
+        // decided: if it ends the segment, there is none; if not, no colour
+        // name starts "ti".
+        if (*after == '<' && std::memcmp(after + 1, "time", 4) == 0) continue;
+        from = put_value(after, end, true, out);
+        done = static_cast<std::size_t>(from - p);
+        continue;
+      }
+      const char* const c = p + next_tag;
+      tags &= tags - 1;
+      // A '<' that a key's '=' came just before is written already.
+      if (c < p + done) continue;
+      const char* const close = c > start && c[-1] == '\n'
+                                    ? plain_tag_close(c, end, readable_end)
+                                    : nullptr;
+      put_to(static_cast<std::size_t>(c - p));
+      if (close == nullptr) {
+        b = {c, out, text, text_out, tag_line, first, true};
+        return;
+      }
+      // The segment before the tag ends, if it has any text; the tag opens
+      // the next one, written with '>' for a closing "/>".
+      if (c > text) {
+        std::memcpy(out, &kCloseWord, sizeof kCloseWord);
+        out += kCloseSize;
+      }
+      const auto size = static_cast<std::size_t>(close - c) + 1;
+      for (std::size_t k = 0; k < size; k += W) {
+        V::store(out + k, V::load(c + k));
+      }
+      const bool self_closing = close[-1] == '/';
+      out += size - (self_closing ? 1 : 0);
+      out[-1] = '>';
+      text = close + 1;
+      text_out = out;
+      tag_line = c;
+      first = true;
+      from = close + 1;
+      // The block ends with the tag, and the next one starts just past it,
+      // rather than the rest of this one being written in a second, shorter
+      // run: a run's length decides how many steps its escaping takes, and
+      // mispredicting that costs more than the load that waits for the
+      // tag's end. Nothing in the tag is looked at again.
+      whole = done = static_cast<std::size_t>(close + 1 - p);
+      r_before = 0;
+      break;
+    }
+    if (done < whole) put_to(whole);
+    p += whole;
+    done -= whole;
+  }
+  b = {p + done, out, text, text_out, tag_line, first, false};
+}
