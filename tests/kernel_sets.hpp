@@ -25,11 +25,11 @@ class EachKernelSet : public testing::TestWithParam<const simd::kernels*> {
   static const simd::kernels& set() { return *GetParam(); }
 };
 
-#define ZORBU_ON_EACH_KERNEL_SET(suite)                              \
-  INSTANTIATE_TEST_SUITE_P(                                          \
-      Kernels, suite, testing::ValuesIn(runnable_kernels()),         \
-      [](const testing::TestParamInfo<const simd::kernels*>& info) { \
-        return std::string(info.param->name);                        \
+#define ZORBU_ON_EACH_KERNEL_SET(suite)                               \
+  INSTANTIATE_TEST_SUITE_P(                                           \
+      Kernels, suite, testing::ValuesIn(runnable_kernels()),          \
+      [](const testing::TestParamInfo<const simd::kernels*>& param) { \
+        return std::string(param.param->name);                        \
       })
 
 }  // namespace zorbu

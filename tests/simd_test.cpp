@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "kernel_sets.hpp"
 #include "reference.hpp"
+#include "rt/tag_search.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
@@ -169,6 +173,60 @@ TEST_P(SimdKernels, FindTagStartAgreesWithAPlainSearch) {
   EXPECT_EQ(find(cut.data(), cut.data() + cut.size(), "time"),
             cut.data() + cut.size())
       << name;
+}
+
+// Every line that begins "<time" somewhere in the golden cases and the fuzz
+// corpora, from each such place on, and shapes around the kernel's limits.
+std::vector<std::string> time_tag_lines() {
+  std::vector<std::string> lines = {
+      "<time>",    "<time/>",          "<time />",         "<time/x>",
+      "<time a/>", "<timex>",          "<time\t>",         "<time",
+      "<time >",   "<time a=\"<b>\">", "<time a>b</time>", "<time\n>",
+      "<time/\n>", "<time />x<time/>"};
+  for (std::size_t size = 60; size <= 68; ++size) {
+    lines.push_back("<time " + std::string(size - 7, 'a') + "/>");
+  }
+  for (const char* folder :
+       {"tests/cases", "fuzz/corpus/filter_rt", "fuzz/regressions/filter_rt",
+        "fuzz/corpus/search_tag", "fuzz/regressions/search_tag"}) {
+    const std::filesystem::path dir =
+        std::filesystem::path(ZORBU_SOURCE_DIR) / folder;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::string file((std::istreambuf_iterator<char>(in)), {});
+      for (std::size_t at = file.find("<time"); at != std::string::npos;
+           at = file.find("<time", at + 1)) {
+        lines.push_back(file.substr(at, file.find('\n', at) - at));
+      }
+    }
+  }
+  return lines;
+}
+
+TEST_P(SimdKernels, PlainTimeTagsAreWhatTheTagSearchFinds) {
+  // The body kernel writes a time tag that starts a line itself only when
+  // it is the tag the tag search finds there, and ends where it ends.
+  int written = 0;
+  for (const std::string& line : time_tag_lines()) {
+    const std::string text =
+        "\n" + line + "\n" + std::string(simd::kReadAhead, '\0');
+    const char* const begin = text.data();
+    const char* const end = begin + 2 + line.size();
+    std::string out(3 * text.size() + simd::kOutputSlack, '\0');
+    simd::body_scan scan{begin,   out.data(), begin, out.data(),
+                         nullptr, true,       false};
+    set().rewrite_body(scan, end, begin + text.size());
+    if (scan.tag_line == nullptr) continue;
+    ++written;
+    tag_info tag;
+    const auto past = search_tag(line, "time", tag);
+    ASSERT_TRUE(past.has_value()) << set().name << ": " << line;
+    EXPECT_EQ(tag.start, 0U) << set().name << ": " << line;
+    EXPECT_EQ(scan.tag_line, begin + 1) << set().name << ": " << line;
+    EXPECT_EQ(scan.text, begin + 1 + *past) << set().name << ": " << line;
+  }
+  // Most of them stand plainly, and the kernel writes those itself.
+  EXPECT_GT(written, 20);
 }
 
 }  // namespace
