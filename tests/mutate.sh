@@ -32,8 +32,8 @@ edit line-limit sources/rt/lines.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' 'into / 1000 * 1000'
 edit font-rule sources/rt/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
 edit value-offset sources/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted sources/simd/generic/colour_values.hpp '(first || (sign + 1' '((sign + 1'
-edit later-keys-quoted sources/simd/generic/colour_values.hpp "(first || (sign + 1 != end && sign[1] == '\"'))" 'true'
+edit first-key-unquoted sources/simd/generic/colour_values.hpp '(first_key || (sign + 1' '((sign + 1'
+edit later-keys-quoted sources/simd/generic/colour_values.hpp "(first_key || (sign + 1 != end && sign[1] == '\"'))" 'true'
 edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"

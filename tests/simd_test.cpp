@@ -143,7 +143,7 @@ TEST_P(SimdKernels, ConvertTextStopsWhereAValueMayGoOn) {
   r = convert(more.data(), more.data() + more.size(), more.data() + more.size(),
               out.data(), true, true, false);
   EXPECT_FALSE(r.at_value) << name;
-  EXPECT_FALSE(r.first) << name;
+  EXPECT_FALSE(r.first_key) << name;
   EXPECT_EQ(std::string(out.data(), r.out),
             "{{{b color=\"#ff0000\"xxxxx color=blue\" color=\"#ff0000\" and "
             "more")

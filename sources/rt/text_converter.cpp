@@ -107,7 +107,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
         p, stop, readable_end, out, !markup, state == mode::first_search, last);
     p = next.in;
     out = next.out;
-    state = next.first ? mode::first_search : mode::next_search;
+    state = next.first_key ? mode::first_search : mode::next_search;
     if (!next.at_value) {
       used = stop;
       break;

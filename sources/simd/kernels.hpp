@@ -12,8 +12,8 @@ namespace zorbu::simd {
 struct text_positions {
   const char* in;
   char* out;
-  bool first;     // the first key is still to come
-  bool at_value;  // in is just past a key's '=', whose value is not all here
+  bool first_key;  // the first key is still to come
+  bool at_value;   // in is just past a key's '=', whose value is not all here
 };
 
 // Where a rewrite of body lines stands.
@@ -23,7 +23,7 @@ struct body_scan {
   const char* text;      // where the segment still open began
   char* text_out;        // where that segment's output began
   const char* tag_line;  // the line of the last tag written, or nullptr
-  bool first;            // the segment's first colour key is still to come
+  bool first_key;        // the segment's first colour key is still to come
   bool at_tag;           // in is at a '<' left to the caller
 };
 
@@ -40,7 +40,7 @@ struct kernels {
   // Returns true when this processor has every instruction they use.
   bool (*runs_here)();
   // Converts [p, end) to out: each colour key's value replaced, and '<'
-  // and '>' escaped as "{{{" and "}}}" when escape is set. first says that
+  // and '>' escaped as "{{{" and "}}}" when escape is set. first_key says that
   // the first key, "color=" with or without a quote after it, is still to
   // come; every later key is `color="`. A key must start at p or later.
   // last says that the text ends at end; otherwise the converter stops just
@@ -50,7 +50,7 @@ struct kernels {
   // write kOutputSlack bytes past the returned out.
   text_positions (*convert_text)(const char* p, const char* end,
                                  const char* readable_end, char* out,
-                                 bool escape, bool first, bool last);
+                                 bool escape, bool first_key, bool last);
   // Rewrites body lines from scan.in up to end, in one pass: segment text
   // converted as convert_text does in text mode, taking end as the end of
   // the text, and each time tag that stands plainly at the start of a line

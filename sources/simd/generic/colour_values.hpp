@@ -95,10 +95,10 @@ constexpr std::size_t kKey = 6;
 // at from or later, and for every key but the first, a quote after it,
 // before end.
 inline bool is_key(const char* sign, const char* from, const char* end,
-                   bool first) {
+                   bool first_key) {
   return static_cast<std::size_t>(sign - from) >= kKey - 1 &&
          std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0 &&
-         (first || (sign + 1 != end && sign[1] == '"'));
+         (first_key || (sign + 1 != end && sign[1] == '"'));
 }
 
 // Writes the byte after a key's '=', then the value one byte on, replaced

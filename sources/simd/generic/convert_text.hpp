@@ -7,7 +7,7 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
                                                     const char* end,
                                                     const char* readable_end,
                                                     char* out, bool escape,
-                                                    bool first, bool last) {
+                                                    bool first_key, bool last) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
   const mask_t escaped = escape ? ~mask_t{0} : 0;
@@ -42,14 +42,14 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
     while (equals != 0) {
       const char* const sign = p + count_zeros(equals);
       equals &= equals - 1;
-      if (!is_key(sign, from, end, first)) continue;
+      if (!is_key(sign, from, end, first_key)) continue;
       const char* const after = sign + 1;
       put_to(static_cast<std::size_t>(after - p));
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
-        return {after, out, first, true};
+        return {after, out, first_key, true};
       }
-      first = false;
+      first_key = false;
       // A first key at the very end of the text has no value.
       if (after == end) break;
       from = put_value(after, end, escape, out);
@@ -59,7 +59,7 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
     p += whole;
     done -= whole;
   }
-  return {p + done, out, first, false};
+  return {p + done, out, first_key, false};
 }
 
 // Text is converted a chunk at a time, in two steps: the text is copied into
@@ -93,11 +93,9 @@ inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
   return out;
 }
 
-ZORBU_KERNEL inline text_positions convert_text_staged(const char* p,
-                                                       const char* end,
-                                                       const char* readable_end,
-                                                       char* out, bool first,
-                                                       bool last) {
+ZORBU_KERNEL inline text_positions convert_text_staged(
+    const char* p, const char* end, const char* readable_end, char* out,
+    bool first_key, bool last) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
   alignas(64) char stage[kStageSize];
@@ -129,14 +127,14 @@ ZORBU_KERNEL inline text_positions convert_text_staged(const char* p,
       while (equals != 0) {
         const char* const sign = p + count_zeros(equals);
         equals &= equals - 1;
-        if (!is_key(sign, from, end, first)) continue;
+        if (!is_key(sign, from, end, first_key)) continue;
         const char* const after = sign + 1;
         copy_to(static_cast<std::size_t>(after - p));
         if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
           // The value is not all here: the caller goes on from the '='.
-          return {after, escape_stage(stage, s, out), first, true};
+          return {after, escape_stage(stage, s, out), first_key, true};
         }
-        first = false;
+        first_key = false;
         // A first key at the very end of the text has no value.
         if (after == end) break;
         // Unescaped: the stage is escaped whole afterwards.
@@ -152,18 +150,18 @@ ZORBU_KERNEL inline text_positions convert_text_staged(const char* p,
       s = stage;
     }
   }
-  return {p + done, escape_stage(stage, s, out), first, false};
+  return {p + done, escape_stage(stage, s, out), first_key, false};
 }
 
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
-                                   bool escape, bool first, bool last) {
+                                   bool escape, bool first_key, bool last) {
   // Targets that escape a bracket a step at a time split a block's escaping
   // at little cost, and gain nothing from a stage.
   if constexpr (has_put_escaped<V> || has_put_escaped_from<V>) {
     if (escape) {
-      return convert_text_staged(p, end, readable_end, out, first, last);
+      return convert_text_staged(p, end, readable_end, out, first_key, last);
     }
   }
-  return convert_unstaged(p, end, readable_end, out, escape, first, last);
+  return convert_unstaged(p, end, readable_end, out, escape, first_key, last);
 }

@@ -49,7 +49,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const char* const start = b.in;
   const char* p = start;
   char* out = b.out;
-  bool first = b.first;
+  bool first_key = b.first_key;
   // The scan's fields live in locals while bytes are written: a write
   // through a char pointer may alias them.
   const char* text = b.text;
@@ -92,10 +92,10 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       if (next_key < next_tag || tags == 0) {
         const char* const sign = p + next_key;
         equals &= equals - 1;
-        if (!is_key(sign, from, end, first)) continue;
+        if (!is_key(sign, from, end, first_key)) continue;
         const char* const after = sign + 1;
         put_to(static_cast<std::size_t>(after - p));
-        first = false;
+        first_key = false;
         if (after == end) break;
         // A value that a time tag may cut short waits for the tag to be
         // decided: if it ends the segment, there is none; if not, no colour
@@ -114,7 +114,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
                                     : nullptr;
       put_to(static_cast<std::size_t>(c - p));
       if (close == nullptr) {
-        b = {c, out, text, text_out, tag_line, first, true};
+        b = {c, out, text, text_out, tag_line, first_key, true};
         return;
       }
       // The segment before the tag ends, if it has any text; the tag opens
@@ -133,7 +133,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       text = close + 1;
       text_out = out;
       tag_line = c;
-      first = true;
+      first_key = true;
       from = close + 1;
       // The block ends with the tag, and the next one starts just past it,
       // rather than the rest of this one being written in a second, shorter
@@ -148,5 +148,5 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     p += whole;
     done -= whole;
   }
-  b = {p + done, out, text, text_out, tag_line, first, false};
+  b = {p + done, out, text, text_out, tag_line, first_key, false};
 }
