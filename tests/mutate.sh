@@ -40,7 +40,7 @@ edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] ==
 edit self-closing-rewrite sources/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line sources/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel sources/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
-edit close-text sources/rt/body_writer.cpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
+edit close-text sources/rt/body_writer.hpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
 edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},

@@ -7,20 +7,6 @@
 
 namespace zorbu {
 
-namespace {
-
-// Segment text is converted in runs of up to this many bytes, so that what
-// one run writes stays bounded.
-constexpr std::size_t kLongestRun = std::size_t{64} << 10;
-
-// What ends each segment.
-constexpr std::string_view kCloseTag = "</time>";
-
-}  // namespace
-
-const std::size_t body_writer::kLargestRoom =
-    text_converter::max_output(kLongestRun) + kCloseTag.size();
-
 void convert_into(text_converter& converter, std::string_view piece,
                   output_buffer& out) {
   out.commit(converter.feed(piece,
@@ -35,9 +21,9 @@ void finish_into(text_converter& converter, output_buffer& out) {
 void segment_writer::add(std::string_view bytes) {
   if (bytes.empty()) return;
   pending_ = true;
-  while (bytes.size() > kLongestRun) {
-    convert_into(converter_, bytes.substr(0, kLongestRun), out_);
-    bytes.remove_prefix(kLongestRun);
+  while (bytes.size() > body_writer::kLongestRun) {
+    convert_into(converter_, bytes.substr(0, body_writer::kLongestRun), out_);
+    bytes.remove_prefix(body_writer::kLongestRun);
   }
   convert_into(converter_, bytes, out_);
 }

@@ -13,6 +13,9 @@
 
 namespace zorbu {
 
+// What ends each segment.
+inline constexpr std::string_view kCloseTag = "</time>";
+
 // Converts a piece of the reader's buffer, which may be read a little past,
 // into out.
 void convert_into(text_converter& converter, std::string_view piece,
@@ -44,8 +47,13 @@ class segment_writer {
 // region of lines to the next.
 class body_writer {
  public:
-  // The most that one request of a body_writer for output room asks for.
-  static const std::size_t kLargestRoom;
+  // Segment text is converted in runs of up to this many bytes, so that
+  // what one run writes stays bounded.
+  static constexpr std::size_t kLongestRun = std::size_t{64} << 10;
+  // The most that one request for output room asks for: a run converted,
+  // and the tag that ends it.
+  static constexpr std::size_t kLargestRoom =
+      text_converter::max_output(kLongestRun) + kCloseTag.size();
 
   body_writer(output_buffer& out, const simd::kernels& kernels)
       : out_(out), kernels_(kernels), segment_(out, kernels) {}
