@@ -33,18 +33,13 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
       p += W;
       continue;
     }
-    // Writes the block's bytes from done up to at.
-    const auto put_to = [&](std::size_t at) {
-      const std::size_t count = at - done;
-      out = put_escaped<V>(v, block, brackets, done, count, out);
-      done = at;
-    };
     while (equals != 0) {
       const char* const sign = p + count_zeros(equals);
       equals &= equals - 1;
       if (!is_key(sign, from, end, first_key)) continue;
       const char* const after = sign + 1;
-      put_to(static_cast<std::size_t>(after - p));
+      put_block_to(v, block, brackets, done,
+                   static_cast<std::size_t>(after - p), out);
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
         return {after, out, first_key, true};
@@ -55,7 +50,7 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
       from = put_value(after, end, escape, out);
       done = static_cast<std::size_t>(from - p);
     }
-    if (done < whole) put_to(whole);
+    if (done < whole) put_block_to(v, block, brackets, done, whole, out);
     p += whole;
     done -= whole;
   }

@@ -67,3 +67,11 @@ char* put_escaped(typename T::vec v, const char* block, mask_t brackets,
     }
   }
 }
+
+// Writes the bytes of the block v, loaded from block, from done up to at,
+// escaped where brackets says, and moves done to at.
+inline void put_block_to(typename V::vec v, const char* block, mask_t brackets,
+                         std::size_t& done, std::size_t at, char*& out) {
+  out = put_escaped<V>(v, block, brackets, done, at - done, out);
+  done = at;
+}

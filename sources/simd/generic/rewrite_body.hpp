@@ -81,11 +81,6 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       p += W;
       continue;
     }
-    const auto put_to = [&](std::size_t at) {
-      const std::size_t count = at - done;
-      out = put_escaped<V>(v, block, brackets, done, count, out);
-      done = at;
-    };
     while ((equals | tags) != 0) {
       const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
       const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
@@ -94,7 +89,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
         equals &= equals - 1;
         if (!is_key(sign, from, end, first_key)) continue;
         const char* const after = sign + 1;
-        put_to(static_cast<std::size_t>(after - p));
+        put_block_to(v, block, brackets, done,
+                     static_cast<std::size_t>(after - p), out);
         first_key = false;
         if (after == end) break;
         // A value that a time tag may cut short waits for the tag to be
@@ -112,7 +108,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       const char* const close = c > start && c[-1] == '\n'
                                     ? plain_tag_close(c, end, readable_end)
                                     : nullptr;
-      put_to(static_cast<std::size_t>(c - p));
+      put_block_to(v, block, brackets, done, static_cast<std::size_t>(c - p),
+                   out);
       if (close == nullptr) {
         b = {c, out, text, text_out, tag_line, first_key, true};
         return;
@@ -144,7 +141,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       r_before = 0;
       break;
     }
-    if (done < whole) put_to(whole);
+    if (done < whole) put_block_to(v, block, brackets, done, whole, out);
     p += whole;
     done -= whole;
   }
