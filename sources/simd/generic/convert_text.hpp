@@ -69,15 +69,6 @@ constexpr std::size_t kStageChunk = 2048;
 // past it.
 constexpr std::size_t kStageSize = kStageChunk + 128 + 8 + 3 * V::kWidth;
 
-// Copies the bytes of the block at block from done up to at to the stage at
-// s, and moves both on.
-inline void copy_block_to(const char* block, std::size_t& done, std::size_t at,
-                          char*& s) {
-  V::store(s, V::load(block + done));
-  s += at - done;
-  done = at;
-}
-
 // Escapes [stage, stage_end) to out; returns the end of what it wrote.
 inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
   constexpr std::size_t W = V::kWidth;
@@ -122,12 +113,18 @@ ZORBU_KERNEL inline text_positions convert_text_staged(
       out = escape_stage(block, block + W, out);
       done = W;
     } else {
+      // Copies the block's bytes from done up to at to the stage.
+      const auto copy_to = [&](std::size_t at) {
+        V::store(s, V::load(block + done));
+        s += at - done;
+        done = at;
+      };
       while (equals != 0) {
         const char* const sign = p + count_zeros(equals);
         equals &= equals - 1;
         if (!is_key(sign, from, end, first_key)) continue;
         const char* const after = sign + 1;
-        copy_block_to(block, done, static_cast<std::size_t>(after - p), s);
+        copy_to(static_cast<std::size_t>(after - p));
         if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
           // The value is not all here: the caller goes on from the '='.
           return {after, escape_stage(stage, s, out), first_key, true};
@@ -139,7 +136,7 @@ ZORBU_KERNEL inline text_positions convert_text_staged(
         from = put_value(after, end, false, s);
         done = static_cast<std::size_t>(from - p);
       }
-      if (done < whole) copy_block_to(block, done, whole, s);
+      if (done < whole) copy_to(whole);
     }
     p += whole;
     done -= whole;
