@@ -45,7 +45,8 @@ edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_
 edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
-edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'put_to(static_cast<std::size_t>(c - p));' 'done = static_cast<std::size_t>(c - p);'
+edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'put_block_to(v, block, brackets, done, static_cast<std::size_t>(c - p),
+                   out);' 'done = static_cast<std::size_t>(c - p);'
 edit invalid-writes-nothing sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
 edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
 edit no-window sources/rt/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
