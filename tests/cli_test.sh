@@ -269,13 +269,14 @@ if [ -x /usr/bin/time ]; then
 fi
 
 # The program runs on one thread, whatever the input's size: no clone of any
-# kind on a 64 MiB caption file.
+# kind on a 16 MiB caption file, large enough that a run once shared it with
+# a second thread.
 if command -v strace >/dev/null; then
   python3 - "$tmp/large.rt" <<'PY'
 import sys
 line = b'<time begin="1"/>a <b>b</b> <font color="red">c</font> and some words\n'
 with open(sys.argv[1], 'wb') as f:
-    f.write(b'<window>\n' + line * (64 * 2**20 // len(line)) + b'</window>\n')
+    f.write(b'<window>\n' + line * (16 * 2**20 // len(line)) + b'</window>\n')
 PY
   # LeakSanitizer checks from a thread of its own, and not under ptrace.
   ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=clone,clone3,fork,vfork \
