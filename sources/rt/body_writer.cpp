@@ -1,7 +1,6 @@
 #include "rt/body_writer.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 #include "rt/lines.hpp"
 
