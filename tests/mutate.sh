@@ -56,32 +56,20 @@ edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outc
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/colour_values.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
-edit kernel-tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
-    if ((brackets" "mask_t equals = V::eq(v, '=');
-    if ((brackets"
-edit staged-tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(v, '=') & low_bits(whole);
-    if (equals" "mask_t equals = V::eq(v, '=');
-    if (equals"
-edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {
-        // The value is not all here: the caller goes on from the '"'"'='"'"'.
-        return {after, out,' '(end - after) < 1) {
-        // The value is not all here: the caller goes on from the '"'"'='"'"'.
-        return {after, out,'
-edit staged-value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {
-          // The value' '(end - after) < 1) {
-          // The value'
+edit tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(block.v, '=') & low_bits(block.whole);" "mask_t equals = V::eq(block.v, '=');"
+edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {' '(end - after) < 1) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
 edit key-r-across-blocks sources/simd/generic/rewrite_body.hpp '(rs << 1 | r_before)' '(rs << 1)'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
-edit stage-chunk sources/simd/generic/convert_text.hpp '      out = escape_stage(stage, s, out);
-      s = stage;
-    }
-  }' '      out = escape_stage(stage, s - 1, out);
-      s = stage;
-    }
-  }'
+edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(stage, s, out);
+    s = stage;
+  }
+  char* finish()' '    out = escape_stage(stage, s - 1, out);
+    s = stage;
+  }
+  char* finish()'
 edit kernel-tag-name sources/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
 edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");

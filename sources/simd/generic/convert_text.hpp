@@ -3,14 +3,23 @@
 // generic/kernels.hpp, inside each target's own namespace.
 #pragma once
 
-ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
-                                                    const char* end,
-                                                    const char* readable_end,
-                                                    char* out, bool escape,
-                                                    bool first_key, bool last) {
+// Walks text a block at a time and hands each part of it to a sink: the
+// bytes between colour values, and each value after its key's '='. The sink
+// supplies
+//   stops(v) -> mask                          bytes besides keys that a
+//                                             whole block may not be put for;
+//   put_whole(at, v)                          a whole block without them;
+//   put(block, done, at)                      the block's bytes [done, at);
+//   value(after, end) -> end of the value     a colour value, after its '=';
+//   end_block()                               a block is done;
+//   finish() -> out                           the end of all it wrote.
+template <class Sink>
+ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
+                                               const char* readable_end,
+                                               bool first_key, bool last,
+                                               Sink& sink) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
-  const mask_t escaped = escape ? ~mask_t{0} : 0;
   // A key must start here or later: at the start, or where the last value
   // began.
   const char* from = p;
@@ -18,18 +27,13 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
   // past the last block leaves it above zero.
   std::size_t done = 0;
   while (p + done < end) {
-    const text_block next = next_block(p, done, end, readable_end, tail);
-    const char* const block = next.at;
-    const typename V::vec v = next.v;
-    const std::size_t whole = next.whole;
-    const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
+    const text_block block = next_block(p, done, end, readable_end, tail);
     // No '=' can stand where done skips: a colour name has none, and one
     // just after a key's '=' has no "color" before it. So which '=' are
     // keys does not wait on the values.
-    mask_t equals = V::eq(v, '=') & low_bits(whole);
-    if ((brackets | equals) == 0 && done == 0 && whole == W) {
-      V::store(out, v);
-      out += W;
+    mask_t equals = V::eq(block.v, '=') & low_bits(block.whole);
+    if ((sink.stops(block.v) | equals) == 0 && done == 0 && block.whole == W) {
+      sink.put_whole(block.at, block.v);
       p += W;
       continue;
     }
@@ -38,24 +42,48 @@ ZORBU_KERNEL inline text_positions convert_unstaged(const char* p,
       equals &= equals - 1;
       if (!is_key(sign, from, end, first_key)) continue;
       const char* const after = sign + 1;
-      put_block_to(v, block, brackets, done,
-                   static_cast<std::size_t>(after - p), out);
+      sink.put(block, done, static_cast<std::size_t>(after - p));
       if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
         // The value is not all here: the caller goes on from the '='.
-        return {after, out, first_key, true};
+        return {after, sink.finish(), first_key, true};
       }
       first_key = false;
       // A first key at the very end of the text has no value.
       if (after == end) break;
-      from = put_value(after, end, escape, out);
+      from = sink.value(after, end);
       done = static_cast<std::size_t>(from - p);
     }
-    if (done < whole) put_block_to(v, block, brackets, done, whole, out);
-    p += whole;
-    done -= whole;
+    if (done < block.whole) sink.put(block, done, block.whole);
+    p += block.whole;
+    done -= block.whole;
+    sink.end_block();
   }
-  return {p + done, out, first_key, false};
+  return {p + done, sink.finish(), first_key, false};
 }
+
+// Writes text straight out, escaping brackets block by block when asked.
+struct unstaged_sink {
+  char* out;
+  mask_t escaped;  // all ones when brackets are escaped, else zero
+  mask_t brackets = 0;
+
+  mask_t stops(typename V::vec v) {
+    brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
+    return brackets;
+  }
+  void put_whole(const char*, typename V::vec v) {
+    V::store(out, v);
+    out += V::kWidth;
+  }
+  void put(const text_block& block, std::size_t& done, std::size_t at) {
+    put_block_to(block.v, block.at, brackets, done, at, out);
+  }
+  const char* value(const char* after, const char* end) {
+    return put_value(after, end, escaped != 0, out);
+  }
+  void end_block() {}
+  char* finish() { return out; }
+};
 
 // Text is converted a chunk at a time, in two steps: the text is copied into
 // a small stage with its colour values replaced, and the stage is escaped
@@ -88,65 +116,39 @@ inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
   return out;
 }
 
-ZORBU_KERNEL inline text_positions convert_text_staged(
-    const char* p, const char* end, const char* readable_end, char* out,
-    bool first_key, bool last) {
-  constexpr std::size_t W = V::kWidth;
-  char tail[kTail];
-  alignas(64) char stage[kStageSize];
-  char* s = stage;
-  const char* from = p;  // as in convert_text
-  std::size_t done = 0;
-  while (p + done < end) {
-    const text_block next = next_block(p, done, end, readable_end, tail);
-    const char* const block = next.at;
-    const typename V::vec v = next.v;
-    const std::size_t whole = next.whole;
-    mask_t equals = V::eq(v, '=') & low_bits(whole);
-    if (equals == 0 && done == 0 && whole == W) {
-      // A block without values, common outside markup, is escaped
-      // straight out, after what is staged.
-      if (s != stage) {
-        out = escape_stage(stage, s, out);
-        s = stage;
-      }
-      out = escape_stage(block, block + W, out);
-      done = W;
-    } else {
-      // Copies the block's bytes from done up to at to the stage.
-      const auto copy_to = [&](std::size_t at) {
-        V::store(s, V::load(block + done));
-        s += at - done;
-        done = at;
-      };
-      while (equals != 0) {
-        const char* const sign = p + count_zeros(equals);
-        equals &= equals - 1;
-        if (!is_key(sign, from, end, first_key)) continue;
-        const char* const after = sign + 1;
-        copy_to(static_cast<std::size_t>(after - p));
-        if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
-          // The value is not all here: the caller goes on from the '='.
-          return {after, escape_stage(stage, s, out), first_key, true};
-        }
-        first_key = false;
-        // A first key at the very end of the text has no value.
-        if (after == end) break;
-        // Unescaped: the stage is escaped whole afterwards.
-        from = put_value(after, end, false, s);
-        done = static_cast<std::size_t>(from - p);
-      }
-      if (done < whole) copy_to(whole);
-    }
-    p += whole;
-    done -= whole;
-    if (static_cast<std::size_t>(s - stage) >= kStageChunk) {
+// Stages text with its values replaced, and escapes the stage a chunk at a
+// time; the stage must outlive the sink.
+struct staged_sink {
+  char* out;
+  char* stage;
+  char* s = stage;  // the end of what is staged
+
+  mask_t stops(typename V::vec) { return 0; }
+  // A block without values, common outside markup, is escaped straight
+  // out, after what is staged.
+  void put_whole(const char* at, typename V::vec) {
+    if (s != stage) {
       out = escape_stage(stage, s, out);
       s = stage;
     }
+    out = escape_stage(at, at + V::kWidth, out);
   }
-  return {p + done, escape_stage(stage, s, out), first_key, false};
-}
+  void put(const text_block& block, std::size_t& done, std::size_t at) {
+    V::store(s, V::load(block.at + done));
+    s += at - done;
+    done = at;
+  }
+  // Unescaped: the stage is escaped whole afterwards.
+  const char* value(const char* after, const char* end) {
+    return put_value(after, end, false, s);
+  }
+  void end_block() {
+    if (static_cast<std::size_t>(s - stage) < kStageChunk) return;
+    out = escape_stage(stage, s, out);
+    s = stage;
+  }
+  char* finish() { return escape_stage(stage, s, out); }
+};
 
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
@@ -155,8 +157,11 @@ inline text_positions convert_text(const char* p, const char* end,
   // at little cost, and gain nothing from a stage.
   if constexpr (has_put_escaped<V> || has_put_escaped_from<V>) {
     if (escape) {
-      return convert_text_staged(p, end, readable_end, out, first_key, last);
+      alignas(64) char stage[kStageSize];
+      staged_sink sink{out, stage};
+      return walk_values(p, end, readable_end, first_key, last, sink);
     }
   }
-  return convert_unstaged(p, end, readable_end, out, escape, first_key, last);
+  unstaged_sink sink{out, escape ? ~mask_t{0} : 0};
+  return walk_values(p, end, readable_end, first_key, last, sink);
 }
