@@ -126,12 +126,18 @@ struct staged_sink {
   mask_t stops(typename V::vec) { return 0; }
   // A block without values, common outside markup, is escaped straight
   // out, after what is staged.
-  void put_whole(const char* at, typename V::vec) {
+  void put_whole(const char* at, typename V::vec v) {
     if (s != stage) {
       out = escape_stage(stage, s, out);
       s = stage;
     }
-    out = escape_stage(at, at + V::kWidth, out);
+    const mask_t brackets = V::eq(v, '<') | V::eq(v, '>');
+    if (brackets == 0) {
+      V::store(out, v);
+      out += V::kWidth;
+    } else {
+      out = put_escaped<V>(v, at, brackets, 0, V::kWidth, out);
+    }
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
     V::store(s, V::load(block.at + done));
