@@ -28,7 +28,7 @@ void finish(text_converter& converter, std::string& out) {
 std::string text(std::string_view s) { return convert_htmltext(s, false); }
 std::string markup(std::string_view s) { return convert_htmltext(s, true); }
 
-TEST(ColorConvert, EveryNameInTheTableBecomesItsCode) {
+TEST(TextConverter, EveryNameInTheTableBecomesItsCode) {
   const std::vector<std::pair<std::string, std::string>> table = {
       {"white", "#ffffff"},  {"black", "#000000"},   {"blue", "#0000ff"},
       {"red", "#ff0000"},    {"green", "#008000"},   {"maroon", "#800000"},
@@ -54,7 +54,7 @@ TEST(ColorConvert, EveryNameInTheTableBecomesItsCode) {
   }
 }
 
-TEST(ColorConvert, ExamplesInBothModes) {
+TEST(TextConverter, ExamplesInBothModes) {
   EXPECT_EQ(text("<font color=\"red\">Hi</font>"),
             "{{{font color=\"#ff0000\"}}}Hi{{{/font}}}");
   EXPECT_EQ(markup("<window bgcolor=\"black\"><font color=\"white\">"),
@@ -67,7 +67,7 @@ TEST(ColorConvert, ExamplesInBothModes) {
   EXPECT_EQ(text("{{{x}}}\n\t\0\xff"s), "{{{x}}}\n\t\0\xff"s);
 }
 
-TEST(ColorConvert, OnlyWholeKnownLowerCaseValuesAreReplaced) {
+TEST(TextConverter, OnlyWholeKnownLowerCaseValuesAreReplaced) {
   for (std::string value : {"pink", "Red", "#123456", "redwood", "re", ""}) {
     const std::string src = "<font color=\"" + value + "\">";
     EXPECT_EQ(markup(src), src);
@@ -79,7 +79,7 @@ TEST(ColorConvert, OnlyWholeKnownLowerCaseValuesAreReplaced) {
             "color=\"pink\" color=\"#000080\"");
 }
 
-TEST(ColorConvert, OnlyTheFirstKeyMayGoUnquoted) {
+TEST(TextConverter, OnlyTheFirstKeyMayGoUnquoted) {
   // The unquoted value's position falls on its second letter.
   EXPECT_EQ(markup("color=red color=\"blue\""), "color=red color=\"#0000ff\"");
   EXPECT_EQ(markup("color=xred\" color=\"blue\""),
@@ -88,7 +88,7 @@ TEST(ColorConvert, OnlyTheFirstKeyMayGoUnquoted) {
             "color=\"#ff0000\" color=blue\" color=xblue\"");
 }
 
-TEST(ColorConvert, ReplacementStepOrder) {
+TEST(TextConverter, ReplacementStepOrder) {
   // A value that ends the text ends the output at its quote.
   EXPECT_EQ(text("color=\"red\""), "color=\"#ff0000\"");
   // The byte after the value is treated in the same step.
@@ -122,7 +122,7 @@ std::string random_text(std::mt19937& rng) {
   return s;
 }
 
-TEST(ColorConvert, AgreesWithTheByteAtATimeRules) {
+TEST(TextConverter, AgreesWithTheByteAtATimeRules) {
   std::mt19937 rng(2);
   for (int round = 0; round < 20000; ++round) {
     const std::string src = random_text(rng);
@@ -134,7 +134,7 @@ TEST(ColorConvert, AgreesWithTheByteAtATimeRules) {
   }
 }
 
-TEST(ColorConvert, PiecesGiveWhatTheWholeGives) {
+TEST(TextConverter, PiecesGiveWhatTheWholeGives) {
   std::mt19937 rng(3);
   for (int round = 0; round < 5000; ++round) {
     std::string src = random_text(rng) + random_text(rng);
@@ -158,7 +158,7 @@ TEST(ColorConvert, PiecesGiveWhatTheWholeGives) {
   }
 }
 
-TEST(ColorConvert, AConverterStartsAfreshAfterFinish) {
+TEST(TextConverter, AConverterStartsAfreshAfterFinish) {
   text_converter converter(false);
   std::string out;
   feed(converter, "x color=\"re", out);
