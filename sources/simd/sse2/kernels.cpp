@@ -10,8 +10,10 @@ namespace {
 constexpr std::string_view kName = "sse2";
 
 struct V {
-  // Every x86-64 processor has SSE2.
-  static bool runs_here() { return true; }
+  static bool runs_here() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+  }
   static constexpr std::size_t kWidth = 16;
   using vec = __m128i;
   static vec load(const char* p) {
