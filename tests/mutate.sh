@@ -63,9 +63,9 @@ edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' &
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
 edit key-r-across-blocks sources/simd/generic/rewrite_body.hpp '(rs << 1 | r_before)' '(rs << 1)'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
-edit whole-block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = V::eq(v, '<') | V::eq(v, '>');
-    if (brackets == 0) {" "const mask_t brackets = V::eq(v, '<');
-    if (brackets == 0) {"
+edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
+  if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
+  if (brackets != 0) return"
 edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(stage, s, out);
     s = stage;
   }

@@ -64,8 +64,8 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
 // Writes text straight out, escaping brackets block by block when asked.
 struct unstaged_sink {
   char* out;
-  mask_t escaped;  // all ones when brackets are escaped, else zero
-  mask_t brackets = 0;
+  mask_t escaped;       // all ones when brackets are escaped, else zero
+  mask_t brackets = 0;  // the current block's, set by stops()
 
   mask_t stops(typename V::vec v) {
     brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
@@ -97,21 +97,26 @@ constexpr std::size_t kStageChunk = 2048;
 // past it.
 constexpr std::size_t kStageSize = kStageChunk + 128 + 8 + 3 * V::kWidth;
 
+// Escapes the first `whole` bytes of the block v, loaded from block, to out;
+// returns the end of what it wrote. Forced inline: left to itself, GCC 12
+// takes the escaping out of line in every kernel, the body kernel's too.
+[[gnu::always_inline]] inline char* escape_block(typename V::vec v,
+                                                 const char* block,
+                                                 std::size_t whole, char* out) {
+  const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
+  if (brackets != 0) return put_escaped<V>(v, block, brackets, 0, whole, out);
+  V::store(out, v);
+  return out + whole;
+}
+
 // Escapes [stage, stage_end) to out; returns the end of what it wrote.
 inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
   constexpr std::size_t W = V::kWidth;
   for (const char* block = stage; block < stage_end; block += W) {
-    const typename V::vec v = V::load(block);
     // The stage past its end holds no text: its bytes are masked off.
-    const std::size_t whole =
-        smaller(static_cast<std::size_t>(stage_end - block), W);
-    const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
-    if (brackets == 0) {
-      V::store(out, v);
-      out += whole;
-    } else {
-      out = put_escaped<V>(v, block, brackets, 0, whole, out);
-    }
+    out = escape_block(V::load(block), block,
+                       smaller(static_cast<std::size_t>(stage_end - block), W),
+                       out);
   }
   return out;
 }
@@ -131,13 +136,7 @@ struct staged_sink {
       out = escape_stage(stage, s, out);
       s = stage;
     }
-    const mask_t brackets = V::eq(v, '<') | V::eq(v, '>');
-    if (brackets == 0) {
-      V::store(out, v);
-      out += V::kWidth;
-    } else {
-      out = put_escaped<V>(v, at, brackets, 0, V::kWidth, out);
-    }
+    out = escape_block(v, at, V::kWidth, out);
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
     V::store(s, V::load(block.at + done));
