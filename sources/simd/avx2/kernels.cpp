@@ -85,16 +85,24 @@ struct V {
     char* const end =
         out + count +
         2 * static_cast<std::size_t>(__builtin_popcountll(brackets));
+    // A group's row of the table, as a byte offset taken straight from the
+    // mask, a shift and an AND rather than three steps; its set bits are
+    // the group's brackets, so it counts them too.
     const auto group = [&](std::size_t g) {
-      const auto b = static_cast<std::size_t>(brackets >> g & 0xff);
+      constexpr std::size_t kRowShift = 5;
+      static_assert(sizeof kSpread[0] == std::size_t{1} << kRowShift);
+      const auto row = static_cast<std::size_t>(
+          (g >= kRowShift ? brackets >> (g - kRowShift)
+                          : brackets << (kRowShift - g)) &
+          (0xff << kRowShift));
       std::int64_t eight;
       std::memcpy(&eight, copy + from + g, sizeof eight);
       const __m256i spread = _mm256_shuffle_epi8(
           _mm256_set1_epi64x(eight),
-          _mm256_load_si256(
-              reinterpret_cast<const __m256i*>(kSpread[b].data())));
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(
+              reinterpret_cast<const char*>(kSpread.data()) + row)));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), spread);
-      out += 8 + 2 * static_cast<std::size_t>(__builtin_popcountll(b));
+      out += 8 + 2 * static_cast<std::size_t>(__builtin_popcountll(row));
     };
     // Three groups whatever the count, rather than a branch on it that
     // short runs between tags and keys would mispredict.
