@@ -57,7 +57,12 @@ edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outc
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/colour_values.hpp 'static_cast<std::size_t>(s.size != 0);' 'static_cast<std::size_t>(true);'
-edit tail-mask sources/simd/generic/convert_text.hpp "mask_t equals = V::eq(block.v, '=') & low_bits(block.whole);" "mask_t equals = V::eq(block.v, '=');"
+edit tail-mask sources/simd/generic/convert_text.hpp "equals = V::eq(block.v, '=') & low_bits(block.whole);" "equals = V::eq(block.v, '=');"
+edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole() {
+    out = escape_stage(stage, s, out);
+    s = stage;
+  }' '  void start_whole() {}'
+edit whole-run-end sources/simd/generic/convert_text.hpp 'if (block.at != p) continue;' 'if (false) continue;'
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {' '(end - after) < 1) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'

@@ -7,7 +7,9 @@
 // bytes between colour values, and each value after its key's '='. The sink
 // supplies
 //   stops(v) -> mask                          bytes besides keys that a
-//                                             whole block may not be put for;
+//                                             whole block may not be put
+//                                             for; v is the block now;
+//   start_whole()                             whole blocks come next;
 //   put_whole(at, v)                          a whole block without them;
 //   put(block, done, at)                      the block's bytes [done, at);
 //   value(after, end) -> end of the value     a colour value, after its '=';
@@ -26,16 +28,40 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
   // The bytes of the block before this one are done; a value that ran
   // past the last block leaves it above zero.
   std::size_t done = 0;
+  // Only a whole block may be read where it stands.
+  const auto whole_at = [&](const char* at) {
+    return static_cast<std::size_t>(end - at) >= W &&
+           static_cast<std::size_t>(readable_end - at) >= kTail;
+  };
   while (p + done < end) {
-    const text_block block = next_block(p, done, end, readable_end, tail);
-    // No '=' can stand where done skips: a colour name has none, and one
-    // just after a key's '=' has no "color" before it. So which '=' are
-    // keys does not wait on the values.
-    mask_t equals = V::eq(block.v, '=') & low_bits(block.whole);
-    if ((sink.stops(block.v) | equals) == 0 && done == 0 && block.whole == W) {
-      sink.put_whole(block.at, block.v);
-      p += W;
-      continue;
+    text_block block;
+    mask_t equals;
+    if (done == 0 && whole_at(p)) {
+      const auto read_whole = [&] {
+        block = {p, V::load(p), W};
+        equals = V::eq(block.v, '=');
+        return (sink.stops(block.v) | equals) == 0;
+      };
+      if (read_whole()) {
+        // Whole blocks without a key, the bulk of most text, go through a
+        // loop of their own: with nothing else in it, it keeps its
+        // constants and pointers in registers.
+        sink.start_whole();
+        do {
+          sink.put_whole(p, block.v);
+          p += W;
+        } while (whole_at(p) && read_whole());
+        // The block that ended the run is read already, unless the run
+        // ended near the end.
+        if (block.at != p) continue;
+      }
+    } else {
+      block = next_block(p, done, end, readable_end, tail);
+      // No '=' can stand where done skips: a colour name has none, and one
+      // just after a key's '=' has no "color" before it. So which '=' are
+      // keys does not wait on the values.
+      equals = V::eq(block.v, '=') & low_bits(block.whole);
+      sink.stops(block.v);
     }
     while (equals != 0) {
       const char* const sign = p + count_zeros(equals);
@@ -71,6 +97,7 @@ struct unstaged_sink {
     brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
     return brackets;
   }
+  void start_whole() {}
   void put_whole(const char*, typename V::vec v) {
     V::store(out, v);
     out += V::kWidth;
@@ -129,13 +156,13 @@ struct staged_sink {
   char* s = stage;  // the end of what is staged
 
   mask_t stops(typename V::vec) { return 0; }
-  // A block without values, common outside markup, is escaped straight
+  // Blocks without values, common outside markup, are escaped straight
   // out, after what is staged.
+  void start_whole() {
+    out = escape_stage(stage, s, out);
+    s = stage;
+  }
   void put_whole(const char* at, typename V::vec v) {
-    if (s != stage) {
-      out = escape_stage(stage, s, out);
-      s = stage;
-    }
     out = escape_block(v, at, V::kWidth, out);
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
