@@ -46,8 +46,7 @@ edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_
 edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
-edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'put_block_to(v, block, brackets, done, static_cast<std::size_t>(c - p),
-                   out);' 'done = static_cast<std::size_t>(c - p);'
+edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
 edit invalid-writes-nothing sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
 edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
 edit no-window sources/rt/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
@@ -66,9 +65,8 @@ edit whole-run-end sources/simd/generic/convert_text.hpp 'if (block.at != p) con
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName) {' '(end - after) < 1) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
-edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "if (*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0) continue;" ''
-edit key-r-across-blocks sources/simd/generic/rewrite_body.hpp '(rs << 1 | r_before)' '(rs << 1)'
-edit tag-restart sources/simd/generic/rewrite_body.hpp 'whole = done = static_cast<std::size_t>(close + 1 - p);' 'whole = done = static_cast<std::size_t>(close - p);'
+edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
+edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
 edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
   if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
   if (brackets != 0) return"

@@ -37,10 +37,13 @@ concept has_put_escaped_from = requires(typename T::vec v, std::size_t n,
 
 // Writes count bytes of the block v, which was loaded from block, from byte
 // `from` on, with the bytes at brackets escaped; returns the end of what it
-// wrote.
+// wrote. Forced inline: its callers pass constants that shape it.
 template <class T>
-char* put_escaped(typename T::vec v, const char* block, mask_t brackets,
-                  std::size_t from, std::size_t count, char* out) {
+[[gnu::always_inline]] inline char* put_escaped(typename T::vec v,
+                                                const char* block,
+                                                mask_t brackets,
+                                                std::size_t from,
+                                                std::size_t count, char* out) {
   brackets = brackets >> from & low_bits(count);
   if constexpr (has_put_escaped_from<T>) {
     return T::put_escaped_from(v, brackets, from, count, out);

@@ -56,31 +56,32 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   char* text_out = b.text_out;
   const char* tag_line = nullptr;
   const char* from = p;  // where a key may start
-  std::size_t done = 0;  // as in convert_text
-  mask_t r_before = 0;   // the last block ended in an 'r'
-  while (p + done < end) {
-    const text_block next = next_block(p, done, end, readable_end, tail);
-    const char* const block = next.at;
-    const typename V::vec v = next.v;
-    std::size_t whole = next.whole;
+  // Every block starts where the text still to write starts: a block ends
+  // at the first key or tag in it, and the next one starts past it. So
+  // each run of text is escaped from the start of a block, where its bytes
+  // are in registers, and a run's length alone decides how many steps its
+  // escaping takes.
+  while (p < end) {
+    const char* const block = block_at(p, end, readable_end, tail);
+    const typename V::vec v = V::load(block);
+    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
     // Nothing past the end of the text counts.
     const mask_t open = low_bits(whole);
-    // Only an '=' after an 'r' can end "color"; other attributes' '=' are
-    // passed over without a branch on each.
-    const mask_t rs = V::eq(v, 'r');
-    mask_t equals = V::eq(v, '=') & (rs << 1 | r_before) & open;
-    r_before = rs >> (W - 1);
+    mask_t equals = V::eq(v, '=') & open;
     mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
     // A whole block of plain text, common outside captions, is worth a
     // branch of its own.
-    if ((brackets | equals | tags) == 0 && done == 0 && whole == W) {
+    if ((brackets | equals | tags) == 0 && whole == W) {
       V::store(out, v);
       out += W;
       p += W;
       continue;
     }
+    // Where the next block starts: past this one, or past the first key
+    // or tag in it. No '=' or '<' in this block counts after that.
+    const char* next = nullptr;
     while ((equals | tags) != 0) {
       const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
       const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
@@ -89,27 +90,26 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
         equals &= equals - 1;
         if (!is_key(sign, from, end, first_key)) continue;
         const char* const after = sign + 1;
-        put_block_to(v, block, brackets, done,
-                     static_cast<std::size_t>(after - p), out);
+        out = put_escaped<V>(v, block, brackets, 0,
+                             static_cast<std::size_t>(after - p), out);
         first_key = false;
-        if (after == end) break;
+        next = after;
         // A value that a time tag may cut short waits for the tag to be
         // decided: if it ends the segment, there is none; if not, no colour
-        // name starts "ti".
-        if (*after == '<' && std::memcmp(after + 1, "time", 4) == 0) continue;
-        from = put_value(after, end, true, out);
-        done = static_cast<std::size_t>(from - p);
-        continue;
+        // name starts "ti". A first key at the very end has none either.
+        if (after == end ||
+            (*after == '<' && std::memcmp(after + 1, "time", 4) == 0)) {
+          break;
+        }
+        next = from = put_value(after, end, true, out);
+        break;
       }
       const char* const c = p + next_tag;
-      tags &= tags - 1;
-      // A '<' that a key's '=' came just before is written already.
-      if (c < p + done) continue;
       const char* const close = c > start && c[-1] == '\n'
                                     ? plain_tag_close(c, end, readable_end)
                                     : nullptr;
-      put_block_to(v, block, brackets, done, static_cast<std::size_t>(c - p),
-                   out);
+      out = put_escaped<V>(v, block, brackets, 0,
+                           static_cast<std::size_t>(c - p), out);
       if (close == nullptr) {
         b = {c, out, text, text_out, tag_line, first_key, true};
         return;
@@ -131,19 +131,14 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       text_out = out;
       tag_line = c;
       first_key = true;
-      from = close + 1;
-      // The block ends with the tag, and the next one starts just past it,
-      // rather than the rest of this one being written in a second, shorter
-      // run: a run's length decides how many steps its escaping takes, and
-      // mispredicting that costs more than the load that waits for the
-      // tag's end. Nothing in the tag is looked at again.
-      whole = done = static_cast<std::size_t>(close + 1 - p);
-      r_before = 0;
+      next = from = close + 1;
       break;
     }
-    if (done < whole) put_block_to(v, block, brackets, done, whole, out);
-    p += whole;
-    done -= whole;
+    if (next == nullptr) {
+      out = put_escaped<V>(v, block, brackets, 0, whole, out);
+      next = p + whole;
+    }
+    p = next;
   }
-  b = {p + done, out, text, text_out, tag_line, first_key, false};
+  b = {p, out, text, text_out, tag_line, first_key, false};
 }
