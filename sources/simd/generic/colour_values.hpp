@@ -12,7 +12,7 @@ struct hashed_name {
   std::uint64_t bits;
   std::uint64_t mask;
   std::uint64_t replacement;
-  std::size_t size;  // 0 for a free slot
+  std::size_t size;
 };
 
 constexpr std::size_t kSlots = 64;
@@ -41,6 +41,12 @@ struct name_slots {
 
 constexpr name_slots hash_names() {
   name_slots slots{};
+  // A free slot holds a first and third byte that pick another slot, so
+  // that no value it is asked about can match it.
+  for (std::size_t slot = 0; slot < kSlots; ++slot) {
+    const char other[3] = {0, 0, static_cast<char>((slot + 1) % kSlots)};
+    slots.slot[slot] = {word_of({other, 3}), word_of({"\xff\0\xff", 3}), 0, 0};
+  }
   for (std::size_t i = 0; i < color_names.size(); ++i) {
     const std::string_view name = color_names[i];
     hashed_name& s = slots.slot[slot_of(static_cast<unsigned char>(name[0]),
@@ -70,9 +76,8 @@ inline void replace_value(const char*& p, char*& out) {
       static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
   // All ones on a hit, else zero: what is skipped and written is masked,
   // not branched on, since values are as unpredictable as captions.
-  const auto same = static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
-  const auto used = static_cast<std::size_t>(s.size != 0);
-  const std::size_t hit = 0 - (same & used);
+  const std::size_t hit =
+      0 - static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
   std::memcpy(out, &s.replacement, sizeof s.replacement);
   out += sizeof s.replacement & hit;
   p += s.size & hit;
@@ -96,9 +101,13 @@ constexpr std::size_t kKey = 6;
 // before end.
 inline bool is_key(const char* sign, const char* from, const char* end,
                    bool first_key) {
-  return static_cast<std::size_t>(sign - from) >= kKey - 1 &&
-         std::memcmp(sign - (kKey - 1), "color", kKey - 1) == 0 &&
-         (first_key || (sign + 1 != end && sign[1] == '"'));
+  // Compared four bytes at a time: "colo", then "or=" and the quote.
+  if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
+      std::memcmp(sign - (kKey - 1), "colo", 4) != 0) {
+    return false;
+  }
+  if (first_key) return sign[-1] == 'r';
+  return sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0;
 }
 
 // Writes the byte after a key's '=', then the value one byte on, replaced

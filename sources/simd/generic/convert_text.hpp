@@ -69,8 +69,8 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
       if (!is_key(sign, from, end, first_key)) continue;
       const char* const after = sign + 1;
       sink.put(block, done, static_cast<std::size_t>(after - p));
-      if (!last && static_cast<std::size_t>(end - after) < 1 + kLongestName) {
-        // The value is not all here: the caller goes on from the '='.
+      // The value is not all here: the caller goes on from the '='.
+      if (static_cast<std::size_t>(end - after) < 1 + kLongestName && !last) {
         return {after, sink.finish(), first_key, true};
       }
       first_key = false;
