@@ -17,9 +17,10 @@ struct hashed_name {
 
 constexpr std::size_t kSlots = 64;
 
-// A value is matched as one eight-byte word.
+// A value is matched as one eight-byte word, all of it text: a value with
+// fewer bytes before the end of the text is padded first.
 constexpr std::size_t kLongestName = kLongestColorName;
-static_assert(kLongestName <= 8);
+static_assert(kLongestName == 8);
 
 constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
   return (first * 3U + third) % kSlots;
@@ -122,7 +123,8 @@ inline const char* put_value(const char* after, const char* end, bool escape,
     *out++ = *after;
   }
   const char* value = after + 1;
-  if (static_cast<std::size_t>(end - value) >= 8) {
+  // Asked of after, as the walks ask it, so that they need not ask twice.
+  if (static_cast<std::size_t>(end - after) >= 1 + kLongestName) {
     replace_value(value, out);
   } else {
     replace_last_value(value, end, out);
