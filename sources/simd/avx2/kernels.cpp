@@ -57,6 +57,15 @@ struct V {
   static mask_t eq(vec v, char c) {
     return half_eq(v.lo, c) | half_eq(v.hi, c) << 32;
   }
+  static mask_t half_pair_eq(__m256i v, char a, __m256i w, char b) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),
+                         _mm256_cmpeq_epi8(w, _mm256_set1_epi8(b)))));
+  }
+  static mask_t pair_eq(vec v, char a, vec w, char b) {
+    return half_pair_eq(v.lo, a, w.lo, b) | half_pair_eq(v.hi, a, w.hi, b)
+                                                << 32;
+  }
   // Within count, every '<' and '>' is a bracket unless none is, as in
   // markup.
   static __m256i braces(__m256i v, __m256i shift) {

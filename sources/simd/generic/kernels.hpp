@@ -13,7 +13,11 @@
 //                                       the same for count bytes from byte
 //                                       `from` on, brackets counted from
 //                                       there,
-// where the target has a way to do it without a step for each bracket.
+// where the target has a way to do it without a step for each bracket, and
+//   V::pair_eq(V::vec v, char a, V::vec w, char b) -> mask_t
+//                                       bit i set where byte i of v is a
+//                                       and byte i of w is b,
+// where it can join the two before making a mask of them.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
 // code calls no standard library templates at run time, which would be.

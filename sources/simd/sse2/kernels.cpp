@@ -26,6 +26,11 @@ struct V {
     return static_cast<mask_t>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
   }
+  static mask_t pair_eq(vec v, char a, vec w, char b) {
+    return static_cast<mask_t>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
+                                        _mm_cmpeq_epi8(w, _mm_set1_epi8(b)))));
+  }
 };
 
 #include "../generic/kernels.hpp"
