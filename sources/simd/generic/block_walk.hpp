@@ -28,12 +28,18 @@ struct text_block {
   std::size_t whole;  // how many of its bytes come before the text's end
 };
 
+// Returns the block at p, which must be before end.
+inline text_block block_from(const char* p, const char* end,
+                             const char* readable_end, char* tail) {
+  const char* const at = block_at(p, end, readable_end, tail);
+  return {at, V::load(at),
+          smaller(static_cast<std::size_t>(end - p), V::kWidth)};
+}
+
 // Moves p over the blocks that done has covered, which leaves p + done as
 // it was, and returns the block at p; p + done must be before end.
 inline text_block next_block(const char*& p, std::size_t& done, const char* end,
                              const char* readable_end, char* tail) {
-  constexpr std::size_t W = V::kWidth;
-  for (; done >= W; done -= W) p += W;
-  const char* const at = block_at(p, end, readable_end, tail);
-  return {at, V::load(at), smaller(static_cast<std::size_t>(end - p), W)};
+  for (; done >= V::kWidth; done -= V::kWidth) p += V::kWidth;
+  return block_from(p, end, readable_end, tail);
 }

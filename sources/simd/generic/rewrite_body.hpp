@@ -62,9 +62,10 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   // are in registers, and a run's length alone decides how many steps its
   // escaping takes.
   while (p < end) {
-    const char* const block = block_at(p, end, readable_end, tail);
-    const typename V::vec v = V::load(block);
-    const std::size_t whole = smaller(static_cast<std::size_t>(end - p), W);
+    const text_block read = block_from(p, end, readable_end, tail);
+    const char* const block = read.at;
+    const typename V::vec v = read.v;
+    const std::size_t whole = read.whole;
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
     // Nothing past the end of the text counts.
