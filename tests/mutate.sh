@@ -59,7 +59,8 @@ edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outc
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
-edit tail-mask sources/simd/generic/convert_text.hpp "equals = V::eq(block.v, '=') & low_bits(block.whole);" "equals = V::eq(block.v, '=');"
+edit tail-mask sources/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
+edit whole-blocks-end sources/simd/generic/block_walk.hpp 'smaller(to_end - V::kWidth, to_readable - kTail) + 1' 'smaller(to_end - V::kWidth, to_readable - kTail) + 2'
 edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole() {
     out = escape_stage(stage, s, out);
     s = stage;

@@ -21,25 +21,43 @@ inline const char* block_at(const char* p, const char* end,
   return tail;
 }
 
+// Returns where whole blocks stop, for text from p to end that may be read
+// up to readable_end: a block that starts before it lies before end and may
+// be read where it stands.
+inline const char* whole_blocks_end(const char* p, const char* end,
+                                    const char* readable_end) {
+  const auto to_end = static_cast<std::size_t>(end - p);
+  const auto to_readable = static_cast<std::size_t>(readable_end - p);
+  return p + (to_end >= V::kWidth && to_readable >= kTail
+                  ? smaller(to_end - V::kWidth, to_readable - kTail) + 1
+                  : 0);
+}
+
 // A block of the text, as the kernels walk it.
 struct text_block {
   const char* at;  // where it is read from: the text, or a padded copy
   typename V::vec v;
   std::size_t whole;  // how many of its bytes come before the text's end
+  mask_t text;        // the bits of those bytes
 };
 
-// Returns the block at p, which must be before end.
-inline text_block block_from(const char* p, const char* end,
-                             const char* readable_end, char* tail) {
+// Returns the block at p, which must be before end; whole_end is what
+// whole_blocks_end gave for an earlier p.
+inline text_block block_from(const char* p, const char* whole_end,
+                             const char* end, const char* readable_end,
+                             char* tail) {
+  if (p < whole_end) return {p, V::load(p), V::kWidth, low_bits(V::kWidth)};
   const char* const at = block_at(p, end, readable_end, tail);
-  return {at, V::load(at),
-          smaller(static_cast<std::size_t>(end - p), V::kWidth)};
+  const std::size_t whole =
+      smaller(static_cast<std::size_t>(end - p), V::kWidth);
+  return {at, V::load(at), whole, low_bits(whole)};
 }
 
 // Moves p over the blocks that done has covered, which leaves p + done as
 // it was, and returns the block at p; p + done must be before end.
-inline text_block next_block(const char*& p, std::size_t& done, const char* end,
+inline text_block next_block(const char*& p, std::size_t& done,
+                             const char* whole_end, const char* end,
                              const char* readable_end, char* tail) {
   for (; done >= V::kWidth; done -= V::kWidth) p += V::kWidth;
-  return block_from(p, end, readable_end, tail);
+  return block_from(p, whole_end, end, readable_end, tail);
 }

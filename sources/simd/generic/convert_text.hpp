@@ -28,17 +28,16 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
   // The bytes of the block before this one are done; a value that ran
   // past the last block leaves it above zero.
   std::size_t done = 0;
-  // Only a whole block may be read where it stands.
-  const auto whole_at = [&](const char* at) {
-    return static_cast<std::size_t>(end - at) >= W &&
-           static_cast<std::size_t>(readable_end - at) >= kTail;
-  };
+  // Only a whole block may be read where it stands. Worked out once, since
+  // p only moves on.
+  const char* const whole_end = whole_blocks_end(p, end, readable_end);
+  const auto whole_at = [whole_end](const char* at) { return at < whole_end; };
   while (p + done < end) {
     text_block block;
     mask_t equals;
     if (done == 0 && whole_at(p)) {
       const auto read_whole = [&] {
-        block = {p, V::load(p), W};
+        block = {p, V::load(p), W, low_bits(W)};
         equals = V::eq(block.v, '=');
         return (sink.stops(block.v) | equals) == 0;
       };
@@ -56,11 +55,11 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
         if (block.at != p) continue;
       }
     } else {
-      block = next_block(p, done, end, readable_end, tail);
+      block = next_block(p, done, whole_end, end, readable_end, tail);
       // No '=' can stand where done skips: a colour name has none, and one
       // just after a key's '=' has no "color" before it. So which '=' are
       // keys does not wait on the values.
-      equals = V::eq(block.v, '=') & low_bits(block.whole);
+      equals = V::eq(block.v, '=') & block.text;
       sink.stops(block.v);
     }
     while (equals != 0) {

@@ -56,20 +56,21 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   char* text_out = b.text_out;
   const char* tag_line = nullptr;
   const char* from = p;  // where a key may start
+  const char* const whole_end = whole_blocks_end(p, end, readable_end);
   // Every block starts where the text still to write starts: a block ends
   // at the first key or tag in it, and the next one starts past it. So
   // each run of text is escaped from the start of a block, where its bytes
   // are in registers, and a run's length alone decides how many steps its
   // escaping takes.
   while (p < end) {
-    const text_block read = block_from(p, end, readable_end, tail);
+    const text_block read = block_from(p, whole_end, end, readable_end, tail);
     const char* const block = read.at;
     const typename V::vec v = read.v;
     const std::size_t whole = read.whole;
     const mask_t opens = V::eq(v, '<');
     const mask_t brackets = opens | V::eq(v, '>');
     // Nothing past the end of the text counts.
-    const mask_t open = low_bits(whole);
+    const mask_t open = read.text;
     mask_t equals = V::eq(v, '=') & open;
     mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
     // A whole block of plain text, common outside captions, is worth a
