@@ -31,6 +31,8 @@ edit escape-group-row sources/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f
 edit escape-second-half sources/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
 edit tag-pair-both sources/simd/avx2/kernels.cpp '_mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),' '_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),'
 edit tag-pair-high sources/simd/avx2/kernels.cpp 'half_pair_eq(v.hi, a, w.hi, b)' 'half_pair_eq(v.hi, a, w.lo, b)'
+edit tag-two-blocks-step sources/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
+edit tag-two-blocks-last sources/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
 edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, "}}}");' 'return put_bytes(out, "}}");'
 edit line-limit sources/rt/lines.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'

@@ -66,6 +66,20 @@ struct V {
     return half_pair_eq(v.lo, a, w.lo, b) | half_pair_eq(v.hi, a, w.hi, b)
                                                 << 32;
   }
+  // Tested as vectors, with no mask made.
+  static bool has_pair_in_two(const char* p, char a, char b) {
+    const auto pair = [&](std::size_t at) {
+      const __m256i v =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+      const __m256i w =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at + 1));
+      return _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),
+                              _mm256_cmpeq_epi8(w, _mm256_set1_epi8(b)));
+    };
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(pair(0), pair(32)),
+                                        _mm256_or_si256(pair(64), pair(96)));
+    return _mm256_testz_si256(any, any) == 0;
+  }
   // Within count, every '<' and '>' is a bracket unless none is, as in
   // markup.
   static __m256i braces(__m256i v, __m256i shift) {

@@ -31,6 +31,13 @@ struct V {
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
                                         _mm_cmpeq_epi8(w, _mm_set1_epi8(b)))));
   }
+  static bool has_pair_in_two(const char* p, char a, char b) {
+    const auto pair = [&](std::size_t at) {
+      return _mm_and_si128(_mm_cmpeq_epi8(load(p + at), _mm_set1_epi8(a)),
+                           _mm_cmpeq_epi8(load(p + at + 1), _mm_set1_epi8(b)));
+    };
+    return _mm_movemask_epi8(_mm_or_si128(pair(0), pair(kWidth))) != 0;
+  }
 };
 
 #include "../generic/kernels.hpp"
