@@ -80,6 +80,16 @@ struct V {
                                         _mm256_or_si256(pair(64), pair(96)));
     return _mm256_testz_si256(any, any) == 0;
   }
+  static bool none_of(vec v, char a, char b, char c) {
+    const auto hits = [&](__m256i h) {
+      return _mm256_or_si256(
+          _mm256_or_si256(_mm256_cmpeq_epi8(h, _mm256_set1_epi8(a)),
+                          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(b))),
+          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(c)));
+    };
+    const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));
+    return _mm256_testz_si256(any, any) != 0;
+  }
   // Within count, every '<' and '>' is a bracket unless none is, as in
   // markup.
   static __m256i braces(__m256i v, __m256i shift) {

@@ -11,6 +11,7 @@
 //                                             for; v is the block now;
 //   start_whole()                             whole blocks come next;
 //   put_whole(at, v)                          a whole block without them;
+//   copy_whole(v)                             one with no '<' or '>' either;
 //   put(block, done, at)                      the block's bytes [done, at);
 //   value(after, end) -> end of the value     a colour value, after its '=';
 //   end_block()                               a block is done;
@@ -49,6 +50,13 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
         do {
           sink.put_whole(p, block.v);
           p += W;
+          // Blocks with no '=', '<' or '>', most of plain text, are told by
+          // one test where the target has it, and copied.
+          while (has_none_of<V> && whole_at(p) &&
+                 none_of<V>(V::load(p), '=', '<', '>')) {
+            sink.copy_whole(V::load(p));
+            p += W;
+          }
         } while (whole_at(p) && read_whole());
         // The block that ended the run is read already, unless the run
         // ended near the end.
@@ -97,7 +105,8 @@ struct unstaged_sink {
     return brackets;
   }
   void start_whole() {}
-  void put_whole(const char*, typename V::vec v) {
+  void put_whole(const char*, typename V::vec v) { copy_whole(v); }
+  void copy_whole(typename V::vec v) {
     V::store(out, v);
     out += V::kWidth;
   }
@@ -163,6 +172,11 @@ struct staged_sink {
   }
   void put_whole(const char* at, typename V::vec v) {
     out = escape_block(v, at, V::kWidth, out);
+  }
+  // A whole block with no bracket.
+  void copy_whole(typename V::vec v) {
+    V::store(out, v);
+    out += V::kWidth;
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
     V::store(s, V::load(block.at + done));

@@ -24,6 +24,23 @@ inline mask_t low_bits(std::size_t n) {
   return n >= 64 ? ~mask_t{0} : (mask_t{1} << n) - 1;
 }
 
+// Whether none of the bytes of v is a, b or c, for a target that can tell
+// faster than by making masks; false, so that nothing is taken for plain,
+// for any other.
+template <class T>
+concept has_none_of = requires(typename T::vec v) {
+  { T::none_of(v, 'a', 'b', 'c') } -> std::same_as<bool>;
+};
+
+template <class T>
+bool none_of(typename T::vec v, char a, char b, char c) {
+  if constexpr (has_none_of<T>) {
+    return T::none_of(v, a, b, c);
+  } else {
+    return false;
+  }
+}
+
 template <class T>
 concept has_put_escaped = requires(typename T::vec v, char* out) {
   { T::put_escaped(v, mask_t{}, std::size_t{}, out) } -> std::same_as<char*>;

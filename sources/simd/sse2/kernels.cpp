@@ -31,6 +31,13 @@ struct V {
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
                                         _mm_cmpeq_epi8(w, _mm_set1_epi8(b)))));
   }
+  static bool none_of(vec v, char a, char b, char c) {
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(b))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+    return _mm_movemask_epi8(any) == 0;
+  }
   static bool has_pair_in_two(const char* p, char a, char b) {
     const auto pair = [&](std::size_t at) {
       return _mm_and_si128(_mm_cmpeq_epi8(load(p + at), _mm_set1_epi8(a)),
