@@ -73,6 +73,7 @@ edit plain-block-close sources/simd/avx2/kernels.cpp '          _mm256_cmpeq_epi
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
+edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'smaller(to_end - kPlainTag, to_readable - kTagReach) + 1' 'smaller(to_end - 6, to_readable - kTagReach) + 1'
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
 edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);

@@ -16,30 +16,36 @@ static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
 
 // Returns where a time tag that stands plainly at c, at the start of a
 // line, closes: "<time" and then ' ', '/' or '>', closed by a '>' before
-// the line's end and before end, kPlainTag bytes long at most; `<time/`
-// only as `<time/>`. Returns nullptr for anything else, left to the caller.
-inline const char* plain_tag_close(const char* c, const char* end,
-                                   const char* readable_end) {
+// the line's end, kPlainTag bytes long at most; `<time/` only as `<time/>`.
+// Returns nullptr for anything else, left to the caller. Only a tag that
+// starts before tags_end, as plain_tags_end gave it, is looked at.
+inline const char* plain_tag_close(const char* c, const char* tags_end) {
   constexpr std::size_t W = V::kWidth;
-  if (static_cast<std::size_t>(readable_end - c) < kTagReach ||
-      static_cast<std::size_t>(end - c) < 6 ||
-      std::memcmp(c + 1, "time", 4) != 0) {
-    return nullptr;
-  }
+  if (c >= tags_end || std::memcmp(c + 1, "time", 4) != 0) return nullptr;
   const char next = c[5];
   if (next != ' ' && next != '/' && next != '>') return nullptr;
-  const std::size_t limit =
-      smaller(static_cast<std::size_t>(end - c), kPlainTag);
-  for (std::size_t at = 5; at < limit; at += W) {
+  for (std::size_t at = 5; at < kPlainTag; at += W) {
     const typename V::vec v = V::load(c + at);
     const mask_t stops =
-        (V::eq(v, '>') | V::eq(v, '\n')) & low_bits(limit - at);
+        (V::eq(v, '>') | V::eq(v, '\n')) & low_bits(kPlainTag - at);
     if (stops == 0) continue;
     const char* const close = c + at + count_zeros(stops);
     if (*close != '>' || (next == '/' && close != c + 6)) return nullptr;
     return close;
   }
   return nullptr;
+}
+
+// Returns where the tags that plain_tag_close looks at end, for text up to
+// end that may be read up to readable_end, from p on: a tag before it has
+// kPlainTag bytes of text, and kTagReach bytes to read.
+inline const char* plain_tags_end(const char* p, const char* end,
+                                  const char* readable_end) {
+  const auto to_end = static_cast<std::size_t>(end - p);
+  const auto to_readable = static_cast<std::size_t>(readable_end - p);
+  return p + (to_end >= kPlainTag && to_readable >= kTagReach
+                  ? smaller(to_end - kPlainTag, to_readable - kTagReach) + 1
+                  : 0);
 }
 
 ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
@@ -57,6 +63,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const char* tag_line = nullptr;
   const char* from = p;  // where a key may start
   const char* const whole_end = whole_blocks_end(p, end, readable_end);
+  const char* const tags_end = plain_tags_end(p, end, readable_end);
   // Every block starts where the text still to write starts: a block ends
   // at the first key or tag in it, and the next one starts past it. So
   // each run of text is escaped from the start of a block, where its bytes
@@ -107,9 +114,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
         break;
       }
       const char* const c = p + next_tag;
-      const char* const close = c > start && c[-1] == '\n'
-                                    ? plain_tag_close(c, end, readable_end)
-                                    : nullptr;
+      const char* const close =
+          c > start && c[-1] == '\n' ? plain_tag_close(c, tags_end) : nullptr;
       out = put_escaped<V>(v, block, brackets, 0,
                            static_cast<std::size_t>(c - p), out);
       if (close == nullptr) {
