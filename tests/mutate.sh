@@ -68,6 +68,7 @@ edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole()
     s = stage;
   }' '  void start_whole() {}'
 edit whole-run-end sources/simd/generic/convert_text.hpp 'if (block.at != p) continue;' 'if (false) continue;'
+edit stage-tail sources/simd/generic/convert_text.hpp '                      static_cast<std::size_t>(stage_end - block), out);' '                      W, out);'
 edit plain-block-high sources/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));' 'const __m256i any = hits(v.lo);'
 edit plain-block-close sources/simd/avx2/kernels.cpp '          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(c)));' '          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(b)));'
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'

@@ -147,13 +147,14 @@ constexpr std::size_t kStageSize = kStageChunk + 128 + 8 + 3 * V::kWidth;
 // Escapes [stage, stage_end) to out; returns the end of what it wrote.
 inline char* escape_stage(const char* stage, const char* stage_end, char* out) {
   constexpr std::size_t W = V::kWidth;
-  for (const char* block = stage; block < stage_end; block += W) {
-    // The stage past its end holds no text: its bytes are masked off.
-    out = escape_block(V::load(block), block,
-                       smaller(static_cast<std::size_t>(stage_end - block), W),
-                       out);
+  const char* block = stage;
+  for (; static_cast<std::size_t>(stage_end - block) >= W; block += W) {
+    out = escape_block(V::load(block), block, W, out);
   }
-  return out;
+  // The stage past its end holds no text: its bytes are masked off.
+  if (block == stage_end) return out;
+  return escape_block(V::load(block), block,
+                      static_cast<std::size_t>(stage_end - block), out);
 }
 
 // Stages text with its values replaced, and escapes the stage a chunk at a
