@@ -129,9 +129,12 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
         out += kCloseSize;
       }
       const auto size = static_cast<std::size_t>(close - c) + 1;
-      for (std::size_t k = 0; k < size; k += W) {
+      // One store copies any tag written here, where blocks are that wide.
+      std::size_t k = 0;
+      do {
         V::store(out + k, V::load(c + k));
-      }
+        k += W;
+      } while (W < kPlainTag && k < size);
       const bool self_closing = close[-1] == '/';
       out += size - (self_closing ? 1 : 0);
       out[-1] = '>';
