@@ -29,8 +29,8 @@ edit escape-brace sources/simd/generic/escape.hpp 'static_cast<unsigned char>(c)
 edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
 edit escape-group-row sources/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
 edit escape-second-half sources/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
-edit tag-pair-both sources/simd/avx2/kernels.cpp '_mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),' '_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),'
-edit tag-pair-high sources/simd/avx2/kernels.cpp 'half_pair_eq(v.hi, a, w.hi, b)' 'half_pair_eq(v.hi, a, w.lo, b)'
+edit tag-pair-both sources/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, a), is(w, b));' 'return _mm256_or_si256(is(v, a), is(w, b));'
+edit tag-pair-high sources/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
 edit tag-two-blocks-step sources/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
 edit tag-two-blocks-last sources/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
 edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, "}}}");' 'return put_bytes(out, "}}");'
@@ -70,14 +70,15 @@ edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole()
 edit whole-run-end sources/simd/generic/convert_text.hpp 'if (block.at != p) continue;' 'if (false) continue;'
 edit stage-tail sources/simd/generic/convert_text.hpp '                      static_cast<std::size_t>(stage_end - block), out);' '                      W, out);'
 edit plain-block-high sources/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));' 'const __m256i any = hits(v.lo);'
-edit plain-block-close sources/simd/avx2/kernels.cpp '          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(c)));' '          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(b)));'
+edit plain-block-close sources/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h, b)), is(h, c));' '_mm256_or_si256(is(h, a), is(h, b)), is(h, b));'
+edit either-high sources/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
 edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'smaller(to_end - kPlainTag, to_readable - kTagReach) + 1' 'smaller(to_end - 6, to_readable - kTagReach) + 1'
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
-edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
+edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
   if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
   if (brackets != 0) return"
 edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(stage, s, out);

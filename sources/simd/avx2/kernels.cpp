@@ -49,43 +49,45 @@ struct V {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v.lo);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), v.hi);
   }
-  static mask_t half_eq(__m256i v, char c) {
+  // Bytes of v that are c, as a vector, and a vector's top bits as a mask.
+  static __m256i is(__m256i v, char c) {
+    return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+  }
+  static mask_t bits(__m256i v) {
     // Through 32 bits, so that the top byte's bit is not copied upwards.
-    return static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
   static mask_t eq(vec v, char c) {
-    return half_eq(v.lo, c) | half_eq(v.hi, c) << 32;
+    return bits(is(v.lo, c)) | bits(is(v.hi, c)) << 32;
   }
-  static mask_t half_pair_eq(__m256i v, char a, __m256i w, char b) {
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(
-        _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),
-                         _mm256_cmpeq_epi8(w, _mm256_set1_epi8(b)))));
+  // Bytes where v is a and w is b.
+  static __m256i pair_of(__m256i v, char a, __m256i w, char b) {
+    return _mm256_and_si256(is(v, a), is(w, b));
   }
   static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return half_pair_eq(v.lo, a, w.lo, b) | half_pair_eq(v.hi, a, w.hi, b)
-                                                << 32;
+    return bits(pair_of(v.lo, a, w.lo, b)) | bits(pair_of(v.hi, a, w.hi, b))
+                                                 << 32;
   }
   // Tested as vectors, with no mask made.
   static bool has_pair_in_two(const char* p, char a, char b) {
     const auto pair = [&](std::size_t at) {
-      const __m256i v =
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-      const __m256i w =
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at + 1));
-      return _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(a)),
-                              _mm256_cmpeq_epi8(w, _mm256_set1_epi8(b)));
+      return pair_of(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at)), a,
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at + 1)), b);
     };
     const __m256i any = _mm256_or_si256(_mm256_or_si256(pair(0), pair(32)),
                                         _mm256_or_si256(pair(64), pair(96)));
     return _mm256_testz_si256(any, any) == 0;
   }
+  static mask_t either_eq(vec v, char a, char b) {
+    const auto half = [&](__m256i h) {
+      return bits(_mm256_or_si256(is(h, a), is(h, b)));
+    };
+    return half(v.lo) | half(v.hi) << 32;
+  }
   static bool none_of(vec v, char a, char b, char c) {
     const auto hits = [&](__m256i h) {
-      return _mm256_or_si256(
-          _mm256_or_si256(_mm256_cmpeq_epi8(h, _mm256_set1_epi8(a)),
-                          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(b))),
-          _mm256_cmpeq_epi8(h, _mm256_set1_epi8(c)));
+      return _mm256_or_si256(_mm256_or_si256(is(h, a), is(h, b)), is(h, c));
     };
     const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));
     return _mm256_testz_si256(any, any) != 0;
@@ -93,9 +95,7 @@ struct V {
   // Within count, every '<' and '>' is a bracket unless none is, as in
   // markup.
   static __m256i braces(__m256i v, __m256i shift) {
-    const __m256i is_bracket =
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('<')),
-                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8('>')));
+    const __m256i is_bracket = _mm256_or_si256(is(v, '<'), is(v, '>'));
     return _mm256_add_epi8(v, _mm256_and_si256(is_bracket, shift));
   }
   // Each eight bytes are spread by a shuffle that their brackets pick from

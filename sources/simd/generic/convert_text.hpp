@@ -101,7 +101,7 @@ struct unstaged_sink {
   mask_t brackets = 0;  // the current block's, set by stops()
 
   mask_t stops(typename V::vec v) {
-    brackets = (V::eq(v, '<') | V::eq(v, '>')) & escaped;
+    brackets = either_eq<V>(v, '<', '>') & escaped;
     return brackets;
   }
   void start_whole() {}
@@ -138,7 +138,7 @@ constexpr std::size_t kStageSize = kStageChunk + 128 + 8 + 3 * V::kWidth;
 [[gnu::always_inline]] inline char* escape_block(typename V::vec v,
                                                  const char* block,
                                                  std::size_t whole, char* out) {
-  const mask_t brackets = (V::eq(v, '<') | V::eq(v, '>')) & low_bits(whole);
+  const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
   if (brackets != 0) return put_escaped<V>(v, block, brackets, 0, whole, out);
   V::store(out, v);
   return out + whole;

@@ -42,6 +42,36 @@ bool none_of(typename T::vec v, char a, char b, char c) {
 }
 
 template <class T>
+concept has_pair_eq = requires(typename T::vec v) {
+  { T::pair_eq(v, 'a', v, 'b') } -> std::same_as<mask_t>;
+};
+
+// Bit i set where byte i of v is a and byte i of w is b.
+template <class T>
+mask_t pair_eq(typename T::vec v, char a, typename T::vec w, char b) {
+  if constexpr (has_pair_eq<T>) {
+    return T::pair_eq(v, a, w, b);
+  } else {
+    return T::eq(v, a) & T::eq(w, b);
+  }
+}
+
+template <class T>
+concept has_either_eq = requires(typename T::vec v) {
+  { T::either_eq(v, 'a', 'b') } -> std::same_as<mask_t>;
+};
+
+// Bit i set where byte i of v is a or b.
+template <class T>
+mask_t either_eq(typename T::vec v, char a, char b) {
+  if constexpr (has_either_eq<T>) {
+    return T::either_eq(v, a, b);
+  } else {
+    return T::eq(v, a) | T::eq(v, b);
+  }
+}
+
+template <class T>
 concept has_put_escaped = requires(typename T::vec v, char* out) {
   { T::put_escaped(v, mask_t{}, std::size_t{}, out) } -> std::same_as<char*>;
 };

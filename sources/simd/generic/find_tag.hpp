@@ -11,21 +11,6 @@ inline bool rest_is(const char* at, const char* end, std::string_view name) {
   return true;
 }
 
-template <class T>
-concept has_pair_eq = requires(typename T::vec v) {
-  { T::pair_eq(v, 'a', v, 'b') } -> std::same_as<mask_t>;
-};
-
-// Bit i set where byte i of v is a and byte i of w is b.
-template <class T>
-mask_t pair_eq(typename T::vec v, char a, typename T::vec w, char b) {
-  if constexpr (has_pair_eq<T>) {
-    return T::pair_eq(v, a, w, b);
-  } else {
-    return T::eq(v, a) & T::eq(w, b);
-  }
-}
-
 // Whether a at some place and b one on stand in the 2 * kWidth bytes at p,
 // for a target that can tell faster than by making masks.
 template <class T>

@@ -74,12 +74,11 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     const char* const block = read.at;
     const typename V::vec v = read.v;
     const std::size_t whole = read.whole;
-    const mask_t opens = V::eq(v, '<');
-    const mask_t brackets = opens | V::eq(v, '>');
+    const mask_t brackets = either_eq<V>(v, '<', '>');
     // Nothing past the end of the text counts.
     const mask_t open = read.text;
     mask_t equals = V::eq(v, '=') & open;
-    mask_t tags = opens & V::eq(V::load(block + 1), 't') & open;
+    mask_t tags = pair_eq<V>(v, '<', V::load(block + 1), 't') & open;
     // A whole block of plain text, common outside captions, is worth a
     // branch of its own.
     if ((brackets | equals | tags) == 0 && whole == W) {

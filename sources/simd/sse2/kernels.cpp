@@ -31,6 +31,11 @@ struct V {
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
                                         _mm_cmpeq_epi8(w, _mm_set1_epi8(b)))));
   }
+  static mask_t either_eq(vec v, char a, char b) {
+    return static_cast<mask_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8(b)))));
+  }
   static bool none_of(vec v, char a, char b, char c) {
     const __m128i any =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
