@@ -78,6 +78,7 @@ edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' &
 edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'smaller(to_end - kPlainTag, to_readable - kTagReach) + 1' 'smaller(to_end - 6, to_readable - kTagReach) + 1'
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
+edit markup-keeps-brackets sources/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
 edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
   if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
   if (brackets != 0) return"

@@ -92,11 +92,12 @@ struct V {
     const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));
     return _mm256_testz_si256(any, any) != 0;
   }
-  // Within count, every '<' and '>' is a bracket unless none is, as in
-  // markup.
-  static __m256i braces(__m256i v, __m256i shift) {
+  // Every '<' and '>' within count is a bracket: markup, which keeps them,
+  // never comes here.
+  static __m256i braces(__m256i v) {
     const __m256i is_bracket = _mm256_or_si256(is(v, '<'), is(v, '>'));
-    return _mm256_add_epi8(v, _mm256_and_si256(is_bracket, shift));
+    return _mm256_add_epi8(
+        v, _mm256_and_si256(is_bracket, _mm256_set1_epi8(kBraceStep)));
   }
   // Each eight bytes are spread by a shuffle that their brackets pick from
   // a table: no step depends on where the brackets are, so nothing is
@@ -108,13 +109,11 @@ struct V {
                                                        std::size_t from,
                                                        std::size_t count,
                                                        char* out) {
-    const __m256i shift = _mm256_set1_epi8(brackets != 0 ? kBraceStep : 0);
     // The block and a vector's worth of zero bytes after it, which groups
     // past count read.
     alignas(32) char copy[2 * kWidth];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(copy), braces(v.lo, shift));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 32),
-                       braces(v.hi, shift));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(copy), braces(v.lo));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 32), braces(v.hi));
     _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 64),
                        _mm256_setzero_si256());
     _mm256_store_si256(reinterpret_cast<__m256i*>(copy + 96),

@@ -111,6 +111,14 @@ struct unstaged_sink {
     out += V::kWidth;
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
+    // Markup keeps its brackets, which a target's own escape takes for
+    // brackets to escape.
+    if (has_put_escaped_from<V> && escaped == 0) {
+      V::store(out, V::load(block.at + done));
+      out += at - done;
+      done = at;
+      return;
+    }
     put_block_to(block.v, block.at, brackets, done, at, out);
   }
   const char* value(const char* after, const char* end) {

@@ -26,8 +26,7 @@ inline const char* plain_tag_close(const char* c, const char* tags_end) {
   if (next != ' ' && next != '/' && next != '>') return nullptr;
   for (std::size_t at = 5; at < kPlainTag; at += W) {
     const typename V::vec v = V::load(c + at);
-    const mask_t stops =
-        (V::eq(v, '>') | V::eq(v, '\n')) & low_bits(kPlainTag - at);
+    const mask_t stops = either_eq<V>(v, '>', '\n') & low_bits(kPlainTag - at);
     if (stops == 0) continue;
     const char* const close = c + at + count_zeros(stops);
     if (*close != '>' || (next == '/' && close != c + 6)) return nullptr;
