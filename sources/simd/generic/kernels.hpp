@@ -12,12 +12,21 @@
 //   or V::put_escaped_from(V::vec, brackets, from, count, out) -> out
 //                                       the same for count bytes from byte
 //                                       `from` on, brackets counted from
-//                                       there,
-// where the target has a way to do it without a step for each bracket, and
+//                                       there, every '<' and '>' among
+//                                       them a bracket,
+// where the target has a way to do it without a step for each bracket;
 //   V::pair_eq(V::vec v, char a, V::vec w, char b) -> mask_t
 //                                       bit i set where byte i of v is a
 //                                       and byte i of w is b,
-// where it can join the two before making a mask of them.
+//   V::either_eq(V::vec v, char a, char b) -> mask_t
+//                                       bit i set where byte i is a or b,
+// where it can join the two before making a mask of them; and
+//   V::none_of(V::vec v, char a, char b, char c) -> bool
+//                                       no byte of v is any of the three,
+//   V::has_pair_in_two(const char* p, char a, char b) -> bool
+//                                       a pair as pair_eq finds them in
+//                                       the 2 * kWidth bytes at p,
+// where it can tell without making masks.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
 // code calls no standard library templates at run time, which would be.
