@@ -62,7 +62,7 @@ edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outc
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
 edit free-slot sources/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
 edit tail-mask sources/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
-edit whole-blocks-end sources/simd/generic/block_walk.hpp 'smaller(to_end - V::kWidth, to_readable - kTail) + 1' 'smaller(to_end - V::kWidth, to_readable - kTail) + 2'
+edit whole-blocks-end sources/simd/generic/block_walk.hpp 'return reach_end(p, end, readable_end, V::kWidth, kTail);' 'return reach_end(p, end, readable_end, V::kWidth - 1, kTail);'
 edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole() {
     out = escape_stage(stage, s, out);
     s = stage;
@@ -75,7 +75,8 @@ edit either-high sources/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) <
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
-edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'smaller(to_end - kPlainTag, to_readable - kTagReach) + 1' 'smaller(to_end - 6, to_readable - kTagReach) + 1'
+edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
+edit reach-end sources/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
 edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
 edit markup-keeps-brackets sources/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'

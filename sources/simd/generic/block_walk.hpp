@@ -21,16 +21,25 @@ inline const char* block_at(const char* p, const char* end,
   return tail;
 }
 
-// Returns where whole blocks stop, for text from p to end that may be read
-// up to readable_end: a block that starts before it lies before end and may
-// be read where it stands.
-inline const char* whole_blocks_end(const char* p, const char* end,
-                                    const char* readable_end) {
+// Returns where places stop, from p on, that have `text` bytes of text
+// before end and `readable` bytes to read before readable_end: every place
+// from p up to the returned one has both. Worked out once a call, since
+// the walks only move on.
+inline const char* reach_end(const char* p, const char* end,
+                             const char* readable_end, std::size_t text,
+                             std::size_t readable) {
   const auto to_end = static_cast<std::size_t>(end - p);
   const auto to_readable = static_cast<std::size_t>(readable_end - p);
-  return p + (to_end >= V::kWidth && to_readable >= kTail
-                  ? smaller(to_end - V::kWidth, to_readable - kTail) + 1
+  return p + (to_end >= text && to_readable >= readable
+                  ? smaller(to_end - text, to_readable - readable) + 1
                   : 0);
+}
+
+// Returns where whole blocks stop: a block that starts before it lies
+// before end and may be read where it stands.
+inline const char* whole_blocks_end(const char* p, const char* end,
+                                    const char* readable_end) {
+  return reach_end(p, end, readable_end, V::kWidth, kTail);
 }
 
 // A block of the text, as the kernels walk it.

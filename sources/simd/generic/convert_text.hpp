@@ -29,8 +29,7 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
   // The bytes of the block before this one are done; a value that ran
   // past the last block leaves it above zero.
   std::size_t done = 0;
-  // Only a whole block may be read where it stands. Worked out once, since
-  // p only moves on.
+  // Only a whole block may be read where it stands.
   const char* const whole_end = whole_blocks_end(p, end, readable_end);
   const auto whole_at = [whole_end](const char* at) { return at < whole_end; };
   while (p + done < end) {

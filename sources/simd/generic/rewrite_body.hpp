@@ -40,11 +40,7 @@ inline const char* plain_tag_close(const char* c, const char* tags_end) {
 // kPlainTag bytes of text, and kTagReach bytes to read.
 inline const char* plain_tags_end(const char* p, const char* end,
                                   const char* readable_end) {
-  const auto to_end = static_cast<std::size_t>(end - p);
-  const auto to_readable = static_cast<std::size_t>(readable_end - p);
-  return p + (to_end >= kPlainTag && to_readable >= kTagReach
-                  ? smaller(to_end - kPlainTag, to_readable - kTagReach) + 1
-                  : 0);
+  return reach_end(p, end, readable_end, kPlainTag, kTagReach);
 }
 
 ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
