@@ -72,6 +72,8 @@ edit stage-tail sources/simd/generic/convert_text.hpp '                      sta
 edit plain-block-high sources/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));' 'const __m256i any = hits(v.lo);'
 edit plain-block-close sources/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h, b)), is(h, c));' '_mm256_or_si256(is(h, a), is(h, b)), is(h, b));'
 edit either-high sources/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
+edit sse2-plain-block sources/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
+edit sse2-two-blocks sources/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
 edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'

@@ -22,33 +22,30 @@ struct V {
   static void store(char* p, vec v) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
   }
-  static mask_t eq(vec v, char c) {
-    return static_cast<mask_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+  // Bytes of v that are c, as a vector, and a vector's top bits as a mask.
+  static vec is(vec v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+  static mask_t bits(vec v) {
+    return static_cast<mask_t>(_mm_movemask_epi8(v));
+  }
+  static mask_t eq(vec v, char c) { return bits(is(v, c)); }
+  // Bytes where v is a and w is b.
+  static vec pair_of(vec v, char a, vec w, char b) {
+    return _mm_and_si128(is(v, a), is(w, b));
   }
   static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return static_cast<mask_t>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
-                                        _mm_cmpeq_epi8(w, _mm_set1_epi8(b)))));
+    return bits(pair_of(v, a, w, b));
   }
   static mask_t either_eq(vec v, char a, char b) {
-    return static_cast<mask_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
-                                       _mm_cmpeq_epi8(v, _mm_set1_epi8(b)))));
+    return bits(_mm_or_si128(is(v, a), is(v, b)));
   }
   static bool none_of(vec v, char a, char b, char c) {
-    const __m128i any =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(b))),
-                     _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
-    return _mm_movemask_epi8(any) == 0;
+    return bits(_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))) == 0;
   }
   static bool has_pair_in_two(const char* p, char a, char b) {
     const auto pair = [&](std::size_t at) {
-      return _mm_and_si128(_mm_cmpeq_epi8(load(p + at), _mm_set1_epi8(a)),
-                           _mm_cmpeq_epi8(load(p + at + 1), _mm_set1_epi8(b)));
+      return pair_of(load(p + at), a, load(p + at + 1), b);
     };
-    return _mm_movemask_epi8(_mm_or_si128(pair(0), pair(kWidth))) != 0;
+    return bits(_mm_or_si128(pair(0), pair(kWidth))) != 0;
   }
 };
 
