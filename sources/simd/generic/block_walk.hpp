@@ -50,6 +50,15 @@ struct text_block {
   mask_t text;        // the bits of those bytes
 };
 
+// Copies the block's bytes [done, at) as they are, and moves done to at.
+// Writes a whole vector at out.
+inline void copy_block_to(const text_block& block, std::size_t& done,
+                          std::size_t at, char*& out) {
+  V::store(out, V::load(block.at + done));
+  out += at - done;
+  done = at;
+}
+
 // Returns the block at p, which must be before end; whole_end is what
 // whole_blocks_end gave for an earlier p.
 inline text_block block_from(const char* p, const char* whole_end,

@@ -113,9 +113,7 @@ struct unstaged_sink {
     // Markup keeps its brackets, which a target's own escape takes for
     // brackets to escape.
     if (has_put_escaped_from<V> && escaped == 0) {
-      V::store(out, V::load(block.at + done));
-      out += at - done;
-      done = at;
+      copy_block_to(block, done, at, out);
       return;
     }
     put_block_to(block.v, block.at, brackets, done, at, out);
@@ -187,9 +185,7 @@ struct staged_sink {
     out += V::kWidth;
   }
   void put(const text_block& block, std::size_t& done, std::size_t at) {
-    V::store(s, V::load(block.at + done));
-    s += at - done;
-    done = at;
+    copy_block_to(block, done, at, s);
   }
   // Unescaped: the stage is escaped whole afterwards.
   const char* value(const char* after, const char* end) {
