@@ -5,10 +5,11 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <new>
 #include <string_view>
 
+#include "folder/into_folder.hpp"
+#include "messages.hpp"
 #include "rt/rt_filter.hpp"
 
 namespace {
@@ -48,18 +49,24 @@ void widen_output_pipe() {
 // The answers to --help and --version.
 constexpr std::string_view kHelp =
     "usage: zorbu filename\n"
+    "       zorbu --into DIR FILE...\n"
     "Checks that filename is an rt file and writes a rewritten copy to\n"
     "standard output. Only the first argument is read: 'zorbu *.rt' converts\n"
     "the first file alone. A filename of - reads standard input; a file\n"
-    "named -, --help or --version is ./-, ./--help or ./--version.\n"
+    "named -, --help, --version or --into is ./-, ./--help and so on.\n"
     "\n"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n";
+    "  --into DIR FILE...  convert every FILE into DIR/FILE, in one process;\n"
+    "                      exit 1 if any failed, naming each on stderr\n"
+    "  --help              print this help and exit\n"
+    "  --version           print the version and exit\n"
+    "\n"
+    "A folder tree, on every processor:\n"
+    "  cd in && find . -name '*.rt' -print0 |\n"
+    "    xargs -0 -n 256 -P\"$(nproc)\" zorbu --into ../out\n";
 constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION "\n";
 
-int fail(const char* message) {
-  // If standard error cannot be written either, the status still tells.
-  (void)std::fputs(message, stderr);
+int fail(std::string_view message) {
+  zorbu::message::say(message);
   return -1;
 }
 
@@ -77,7 +84,7 @@ zorbu::outcome filter(int input) {
 int answer(std::string_view text) {
   zorbu::fd_sink sink(STDOUT_FILENO);
   if (!sink.write(text) || (::close(STDOUT_FILENO) != 0 && errno != EINTR)) {
-    return fail("error: cannot write output\n");
+    return fail(zorbu::message::kUnwritable);
   }
   return 0;
 }
@@ -89,15 +96,19 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails and is reported like any other,
   // instead of the signal killing the process without a word.
   (void)std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 2) return fail("usage: zorbu filename\n");
+  if (argc < 2) return fail(zorbu::message::kUsage);
   const std::string_view name = argv[1];
   if (name == "--help") return answer(kHelp);
   if (name == "--version") return answer(kVersion);
+  if (name == "--into") {
+    return zorbu::convert_into_folder(
+        {argv + 2, static_cast<std::size_t>(argc - 2)});
+  }
   const bool from_stdin = name == "-";
   const int input =
       from_stdin ? STDIN_FILENO : ::open(argv[1], O_RDONLY | O_CLOEXEC);
-  if (input < 0) return fail("usage: zorbu filename\n");
-  if (output_is_input(input)) return fail("error: input file is output file\n");
+  if (input < 0) return fail(zorbu::message::kUsage);
+  if (output_is_input(input)) return fail(zorbu::message::kInputIsOutput);
 
   widen_output_pipe();
   const zorbu::outcome result = filter(input);
@@ -106,17 +117,17 @@ int main(int argc, char** argv) {
     case zorbu::outcome::rewritten:
       // Some file systems report a failed write only when it is closed.
       if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
-        return fail("error: cannot write output\n");
+        return fail(zorbu::message::kUnwritable);
       }
       return 0;
     case zorbu::outcome::invalid:
-      return fail("error: invalid rt file\n");
+      return fail(zorbu::message::kInvalid);
     case zorbu::outcome::unreadable:
-      return fail("error: cannot read input\n");
+      return fail(zorbu::message::kUnreadable);
     case zorbu::outcome::unwritable:
-      return fail("error: cannot write output\n");
+      return fail(zorbu::message::kUnwritable);
     case zorbu::outcome::out_of_memory:
-      return fail("error: out of memory\n");
+      return fail(zorbu::message::kOutOfMemory);
   }
-  return fail("error: cannot write output\n");
+  return fail(zorbu::message::kUnwritable);
 }

@@ -64,7 +64,9 @@ printf 'zorbu %s\n' "${ZORBU_VERSION:?the version is passed in}" >"$tmp/version"
 check version 0 "$tmp/version" "" -- "$z --version"
 check help-unwritable 255 "$tmp/empty" "$write_msg" -- "$z --help > /dev/full"
 mkdir "$tmp/odd" && cp "$golden.rt" "$tmp/odd/--help" && cp "$golden.rt" "$tmp/odd/-"
+cp "$golden.rt" "$tmp/odd/--into"
 check file-named-help 0 "$golden.out" "" -- "cd $tmp/odd && $z ./--help"
+check file-named-into 0 "$golden.out" "" -- "cd $tmp/odd && $z ./--into"
 check file-named-dash 0 "$golden.out" "" -- "cd $tmp/odd && $z ./- < /dev/null"
 
 # Input that can be read only once gives what the same bytes in a file give.
