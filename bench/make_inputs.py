@@ -6,7 +6,11 @@ caption.rt  a time tag on about every other line, lines of 20 to 100 bytes
 untagged.rt one time tag at the top, then one huge segment
 dense.rt    short lines full of tags and colour attributes, no time tags
 
+or a folder tree of caption files, COUNT of them between MIN and MAX bytes,
+a hundred to a folder in folders two deep.
+
 Usage: make_inputs.py DIR [MIB]
+       make_inputs.py --folder DIR COUNT MIN MAX
 """
 import os
 import random
@@ -71,7 +75,30 @@ def write(path, size, head, make_line):
         f.write(b"\n</font>\n</window>\n")
 
 
+def write_folder(out, count, smallest, largest):
+    rng = random.Random(count)
+    head = b'<window bgcolor="black"><font color="white">\n'
+    for i in range(count):
+        folder = os.path.join(out, "season%02d" % (i // 1000), "show%02d" % (i // 100 % 10))
+        os.makedirs(folder, exist_ok=True)
+        size = rng.randint(smallest, largest)
+        body = []
+        length = len(head) + 17
+        n = 0
+        while length < size:
+            line = caption_line(rng, n)
+            body.append(line)
+            length += len(line)
+            n += 1
+        data = head + b"".join(body) + b"</font>\n</window>\n"
+        with open(os.path.join(folder, "e%04d.rt" % i), "wb") as f:
+            f.write(data)
+
+
 def main():
+    if sys.argv[1] == "--folder":
+        write_folder(sys.argv[2], *(int(a) for a in sys.argv[3:6]))
+        return
     out = sys.argv[1]
     size = int(sys.argv[2] if len(sys.argv) > 2 else 256) << 20
     os.makedirs(out, exist_ok=True)

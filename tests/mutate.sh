@@ -93,11 +93,10 @@ edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(s
   }
   char* finish()'
 edit kernel-tag-name sources/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
-edit message-invalid sources/main.cpp '"error: invalid rt file\n"' '"error: invalid rt-file\n"'
-edit message-usage sources/main.cpp 'return fail("usage: zorbu filename\n");
-  const std::string_view' 'return fail("usage: zorbu file\n");
-  const std::string_view'
-edit message-memory sources/main.cpp '"error: out of memory\n"' '"error: no memory\n"'
+edit message-invalid sources/messages.hpp '"error: invalid rt file"' '"error: invalid rt-file"'
+edit message-usage sources/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
+edit message-memory sources/messages.hpp '"error: out of memory"' '"error: no memory"'
+edit message-newline sources/messages.hpp "line[size] = '\\n';" "line[size] = ' ';"
 edit exit-status sources/main.cpp 'return -1;' 'return 1;'
 edit same-file sources/main.cpp 'in.st_ino == out.st_ino;' 'false;'
 edit file-size-signal sources/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
@@ -115,6 +114,21 @@ edit poll-on-eagain sources/io/byte_io.cpp 'if (errno != EAGAIN && errno != EWOU
 edit write-takes-nothing sources/io/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
 edit write-failure sources/rt/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
     return outcome::rewritten;'
+edit into-climbs sources/folder/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
+edit into-empty-folders sources/folder/output_path.cpp '!component.empty() && component != "."' 'component != "."'
+edit into-no-follow sources/folder/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
+edit into-link-message sources/folder/into_folder.cpp '      why = message::kLeavesFolder;
+    }' '    }'
+edit into-same-file sources/folder/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
+edit into-discard sources/folder/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
+    partial_folder = -1;' '    partial_folder = -1;'
+edit into-signals sources/folder/into_folder.cpp 'action.sa_handler = remove_partial_and_die;' ''
+edit into-close-folder sources/folder/into_folder.cpp 'if (folder != root_) ::close(folder);' ''
+edit into-escape sources/folder/into_folder.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
+edit into-status sources/folder/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSomeFailed = 0;'
+edit into-no-files sources/folder/into_folder.cpp 'if (files.empty()) return 0;' ''
+edit into-umask sources/folder/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
+edit into-stdin sources/folder/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
 edit read-carry sources/io/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 killed=0 survived=()

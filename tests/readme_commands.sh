@@ -20,6 +20,8 @@ awk -v dir="$blocks" '
   inside && keep { line = $0; sub(/^[ \t]+/, "", line); print line > file }
 ' README.md
 
+# The commands call zorbu by name, as they would once it is installed.
+export PATH="$PWD/build/default:$PATH"
 count=0
 for block in "$blocks"/*.sh; do
   [ -e "$block" ] || continue

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Times zorbu --into in one process against the one-process-a-file xargs
+# recipe of 0.5.0 and against cp -r, with hyperfine, on the same trees:
+#   - 1,000 caption files of 5 to 40 KB in nested folders;
+#   - 10,000 files of 150 bytes in nested folders;
+# and reports zorbu's peak resident memory on the second, the median of 5.
+# Inputs are on the file system of the work folder, outputs on a tmpfs, made
+# anew before each run outside the timing, so that no run pays for the
+# last one's deletions.
+# Needs python3, hyperfine, git and /usr/bin/time.
+# Usage: bench/folders.sh [RUNS] [ZORBU]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+zorbu=${2:-}
+work=$(mktemp -d)
+out=$(mktemp -d -p /dev/shm)
+trap 'rm -rf "$work" "$out"' EXIT
+
+if [ -z "$zorbu" ]; then
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target zorbu >/dev/null
+  zorbu=$PWD/build/default/zorbu
+fi
+# 0.5.0 converted a folder with this script, one zorbu and one shell a file.
+git show 35ee40b:examples/zorbu-into >"$work/zorbu-into"
+python3 bench/make_inputs.py --folder "$work/captions" 1000 5000 40000
+python3 - "$work/small" tests/cases/worked_example.rt <<'PY'
+import os, sys
+data = open(sys.argv[2], "rb").read()
+for i in range(10000):
+    folder = os.path.join(sys.argv[1], "s%02d" % (i // 1000), "f%02d" % (i // 100 % 10))
+    os.makedirs(folder, exist_ok=True)
+    open(os.path.join(folder, "e%05d.rt" % i), "wb").write(data)
+PY
+echo "CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)," \
+  "$(nproc) processors; inputs on $(df -T "$work" | awk 'NR == 2 { print $2 }')," \
+  "outputs on $(df -T "$out" | awk 'NR == 2 { print $2 }'); zorbu: $zorbu"
+
+# Prints one row a command from a hyperfine JSON export whose last command
+# is cp's: wall and CPU means in ms, and each ÷ cp's.
+rows() {
+  python3 - "$1" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+cp = results[-1]
+cpu = lambda r: (r["user"] + r["system"]) * 1e3
+for r in results:
+    print("  %-22s %9.1f ± %6.1f %7.2f  %9.1f %7.2f" % (
+        r["command"], r["mean"] * 1e3, r["stddev"] * 1e3, r["mean"] / cp["mean"],
+        cpu(r), cpu(r) / cpu(cp)))
+PY
+}
+
+for tree in captions small; do
+  files=$(find "$work/$tree" -type f | wc -l)
+  echo
+  echo "$tree: $files files, $(du -sh --apparent-size "$work/$tree" | cut -f1)"
+  printf '  %-22s %18s %7s  %9s %7s\n' command "wall ms" "÷ cp" "CPU ms" "÷ cp"
+  hyperfine --style none --runs "$runs" --warmup 1 --export-json "$work/$tree.json" \
+    --prepare "rm -rf '$out/o' && mkdir '$out/o'" \
+    -n "zorbu --into" \
+    "cd '$work/$tree' && find . -name '*.rt' -print0 | xargs -0 '$zorbu' --into '$out/o'" \
+    -n "0.5.0 xargs recipe" \
+    "cd '$work/$tree' && find . -name '*.rt' -print0 | ZORBU='$zorbu' xargs -0 -n1 -P$(nproc) sh '$work/zorbu-into' '$out/o'" \
+    -n "cp -r" \
+    "cp -r '$work/$tree' '$out/o/'" >/dev/null 2>&1
+  rows "$work/$tree.json"
+done
+
+echo
+for _ in 1 2 3 4 5; do
+  rm -rf "$out/o"
+  (cd "$work/small" && find . -name '*.rt' -print0 |
+    xargs -0 /usr/bin/time -f %M "$zorbu" --into "$out/o") 2>&1 | tail -n 1
+done | sort -n | sed -n '3s/.*/peak RSS at 10,000 files, median of 5: & KiB/p'
