@@ -157,7 +157,7 @@ check modes 0 '' -- "umask 027 && $z --into modes/out .//in/show/s1/same.rt &&
 mkdir -p "$tmp/blocked/in/show/s1/same.rt"
 check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output' -- \
   "$z --into blocked in/show/s1/same.rt; status=\$?;
-  [ -z \"\$(find blocked -name '.zorbu-partial.*')\" ] && exit \$status"
+  [ -z \"\$(find blocked -name '.zorbu-partial.*')\" ] || status=99; exit \$status"
 
 # Descriptors stay as many whatever the number of files and folders.
 mkdir "$tmp/many"
