@@ -147,7 +147,7 @@ void convert(benchmark::State& state, bool is_markup) {
   const auto lines = lines_of(text);
   std::string room(zorbu::text_converter::max_output(zorbu::kMaxLine), '\0');
   for (auto _ : state) {
-    zorbu::text_converter converter(is_markup);
+    zorbu::text_converter converter(is_markup, zorbu::simd::best_kernels());
     for (const auto line : lines)
       benchmark::DoNotOptimize(converter.feed(line, room.data()));
     benchmark::DoNotOptimize(converter.finish(room.data()));
@@ -173,10 +173,7 @@ class discarding_sink final : public zorbu::byte_sink {
 // a run to /dev/null, dropped.
 template <class Sink>
 void filter_rt(benchmark::State& state, std::string_view name) {
-  const zorbu::simd::kernels* kernels = nullptr;
-  for (const zorbu::simd::kernels& k : zorbu::simd::built_kernels()) {
-    if (k.name == name && k.runs_here()) kernels = &k;
-  }
+  const zorbu::simd::kernels* kernels = zorbu::simd::kernels_named(name);
   if (kernels == nullptr) {
     state.SkipWithError("this processor cannot run these kernels");
     return;
@@ -218,7 +215,9 @@ void BM_FilterRtOneByteLines(benchmark::State& state) {
   for (auto _ : state) {
     sink.data.clear();
     zorbu::memory_source source(file);
-    benchmark::DoNotOptimize(zorbu::filter_rt(source, sink));
+    benchmark::DoNotOptimize(
+        zorbu::filter_rt(source, sink, zorbu::block_reader::kDefaultBlock,
+                         zorbu::simd::best_kernels()));
   }
   state.SetComplexityN(state.range(0));
   state.SetBytesProcessed(

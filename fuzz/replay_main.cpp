@@ -1,6 +1,7 @@
 // Runs a fuzz target's checks on files, without libFuzzer: every file named,
-// and every file in every folder named. A failed check aborts, naming the
-// file on standard error first.
+// and every file in every folder named, on the set of kernels named by
+// --kernels=NAME if given (status 77 where it cannot run). A failed check
+// aborts, naming the file on standard error first.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -9,7 +10,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "check.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size);
@@ -37,6 +41,17 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (int i = 1; i < argc; ++i) {
     const std::string path = argv[i];
+    if (const std::string_view option = "--kernels=";
+        path.starts_with(option)) {
+      const std::string_view name =
+          std::string_view(path).substr(option.size());
+      zorbu::fuzz::forced_kernels() = zorbu::simd::kernels_named(name);
+      if (zorbu::fuzz::forced_kernels() == nullptr) {
+        std::printf("%s: not run here\n", path.c_str());
+        return 77;
+      }
+      continue;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       DIR* dir = ::opendir(path.c_str());

@@ -70,11 +70,12 @@ int fail(std::string_view message) {
   return -1;
 }
 
-zorbu::outcome filter(int input) {
+zorbu::outcome filter(int input, const zorbu::simd::kernels& kernels) {
   zorbu::fd_source source(input);
   zorbu::fd_sink sink(STDOUT_FILENO);
   try {
-    return zorbu::filter_rt(source, sink);
+    return zorbu::filter_rt(source, sink, zorbu::block_reader::kDefaultBlock,
+                            kernels);
   } catch (const std::bad_alloc&) {
     return zorbu::outcome::out_of_memory;
   }
@@ -100,9 +101,10 @@ int main(int argc, char** argv) {
   const std::string_view name = argv[1];
   if (name == "--help") return answer(kHelp);
   if (name == "--version") return answer(kVersion);
+  const zorbu::simd::kernels& kernels = zorbu::simd::best_kernels();
   if (name == "--into") {
     return zorbu::convert_into_folder(
-        {argv + 2, static_cast<std::size_t>(argc - 2)});
+        {argv + 2, static_cast<std::size_t>(argc - 2)}, kernels);
   }
   const bool from_stdin = name == "-";
   const int input =
@@ -111,23 +113,14 @@ int main(int argc, char** argv) {
   if (output_is_input(input)) return fail(zorbu::message::kInputIsOutput);
 
   widen_output_pipe();
-  const zorbu::outcome result = filter(input);
+  const zorbu::outcome result = filter(input, kernels);
   if (!from_stdin) ::close(input);
-  switch (result) {
-    case zorbu::outcome::rewritten:
-      // Some file systems report a failed write only when it is closed.
-      if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
-        return fail(zorbu::message::kUnwritable);
-      }
-      return 0;
-    case zorbu::outcome::invalid:
-      return fail(zorbu::message::kInvalid);
-    case zorbu::outcome::unreadable:
-      return fail(zorbu::message::kUnreadable);
-    case zorbu::outcome::unwritable:
-      return fail(zorbu::message::kUnwritable);
-    case zorbu::outcome::out_of_memory:
-      return fail(zorbu::message::kOutOfMemory);
+  if (result != zorbu::outcome::rewritten) {
+    return fail(zorbu::message::for_outcome(result));
   }
-  return fail(zorbu::message::kUnwritable);
+  // Some file systems report a failed write only when it is closed.
+  if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
+    return fail(zorbu::message::kUnwritable);
+  }
+  return 0;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "io/byte_io.hpp"
+#include "rt/rt_filter.hpp"
 
 namespace zorbu::message {
 
@@ -27,6 +28,22 @@ inline constexpr std::string_view kCannotMakeFolder =
 inline constexpr std::string_view kLeavesFolder =
     "error: path leaves the output folder";
 inline constexpr std::string_view kNoName = "error: standard input has no name";
+
+// Returns the message for a run that did not end in rewritten.
+inline std::string_view for_outcome(outcome result) {
+  switch (result) {
+    case outcome::invalid:
+      return kInvalid;
+    case outcome::unreadable:
+      return kUnreadable;
+    case outcome::out_of_memory:
+      return kOutOfMemory;
+    case outcome::rewritten:
+    case outcome::unwritable:
+      break;
+  }
+  return kUnwritable;
+}
 
 // Writes message and a newline to standard error in one write. If standard
 // error cannot be written either, the exit status still tells.

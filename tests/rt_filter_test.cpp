@@ -23,7 +23,7 @@ struct Result {
 
 Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
               std::size_t block = block_reader::kDefaultBlock,
-              const simd::kernels& kernels = simd::chosen_kernels()) {
+              const simd::kernels& kernels = test_kernels()) {
   memory_source source(file, chunk);
   string_sink sink;
   const outcome result = filter_rt(source, sink, block, kernels);
@@ -136,7 +136,8 @@ TEST(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
   std::vector<std::size_t> leads;
   for (std::size_t lead = 0; lead <= 70; ++lead) leads.push_back(lead);
   for (std::size_t lead : {100, 127, 128, 129, 200}) leads.push_back(lead);
-  for (const simd::kernels* set : runnable_kernels()) {
+  {
+    const simd::kernels* set = &test_kernels();
     for (const std::string& tag : tags) {
       for (const std::string& before : befores) {
         for (std::size_t lead : leads) {
@@ -195,11 +196,8 @@ std::string random_file(std::mt19937& rng) {
 
 TEST(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
   std::mt19937 rng(4);
-  const auto sets = runnable_kernels();
+  const simd::kernels& set = test_kernels();
   for (int round = 0; round < 300; ++round) {
-    // Every set of scanning kernels this processor runs, in turn.
-    const simd::kernels& set =
-        *sets[static_cast<std::size_t>(round) % sets.size()];
     const std::string file = random_file(rng);
     const auto want = reference::filter(file);
     for (std::size_t chunk : {1, 5, 300, 100000}) {
@@ -228,8 +226,8 @@ TEST(FilterRt, NothingNextToItsOwnStorageLeaksIn) {
         storage[i] = "<red\">\n"[i % 7];
       memory_source source(file, 1 + round % 9);
       string_sink sink;
-      const outcome result =
-          filter_rt(source, sink, {storage.data() + 32, size}, block);
+      const outcome result = filter_rt(
+          source, sink, {storage.data() + 32, size}, block, test_kernels());
       ASSERT_EQ(result, want ? outcome::rewritten : outcome::invalid);
       ASSERT_EQ(sink.data, want.value_or("")) << file;
     }
@@ -237,7 +235,8 @@ TEST(FilterRt, NothingNextToItsOwnStorageLeaksIn) {
   memory_source source("<window>\n<time/>a\n</window>\n");
   string_sink sink;
   std::vector<char> small(filter_storage_for(64) - 1);
-  EXPECT_EQ(filter_rt(source, sink, small, 64), outcome::out_of_memory);
+  EXPECT_EQ(filter_rt(source, sink, small, 64, test_kernels()),
+            outcome::out_of_memory);
   EXPECT_EQ(source.reads, 0);
 }
 
@@ -266,7 +265,9 @@ TEST(FilterRt, WritesAllThatIsDecidedBeforeEachRead) {
   WatchingSource source({"<window><font color=\"red\">\n", "<time/>a\n",
                          "b<c\n", "<time/>d\n", "</font>\n", "</window>\n"},
                         sink);
-  ASSERT_EQ(filter_rt(source, sink), outcome::rewritten);
+  ASSERT_EQ(
+      filter_rt(source, sink, block_reader::kDefaultBlock, test_kernels()),
+      outcome::rewritten);
   const std::string first = "<window><font color=\"#ff0000\">\n";
   const std::vector<std::string> want = {
       "",
@@ -308,7 +309,8 @@ TEST(FilterRt, AFailedReadIsAnErrorNotAnEnd) {
   const auto run = [&](int reads) {
     BreakingSource source(file, reads);
     string_sink sink;
-    const outcome result = filter_rt(source, sink);
+    const outcome result =
+        filter_rt(source, sink, block_reader::kDefaultBlock, test_kernels());
     return Result{result, sink.data};
   };
   // No first line: as for an empty file.
@@ -355,17 +357,22 @@ TEST(FilterRt, AFailedWriteStopsTheRewrite) {
   file += "</window>\n";
   RefusingSink refusing(1);
   memory_source source(file);
-  EXPECT_EQ(filter_rt(source, refusing), outcome::unwritable);
+  EXPECT_EQ(
+      filter_rt(source, refusing, block_reader::kDefaultBlock, test_kernels()),
+      outcome::unwritable);
   // It gave up at the first refusal instead of converting the rest.
   EXPECT_EQ(refusing.calls, 2);
 
   RefusingSink small(0);
   memory_source tiny("<window>\n<time/>a\n</window>\n");
-  EXPECT_EQ(filter_rt(tiny, small), outcome::unwritable);
+  EXPECT_EQ(filter_rt(tiny, small, block_reader::kDefaultBlock, test_kernels()),
+            outcome::unwritable);
   // All of this output is decided only at the end, and written at once.
   RefusingSink last(0);
   memory_source window_only("<window>\n");
-  EXPECT_EQ(filter_rt(window_only, last), outcome::unwritable);
+  EXPECT_EQ(
+      filter_rt(window_only, last, block_reader::kDefaultBlock, test_kernels()),
+      outcome::unwritable);
   EXPECT_EQ(last.calls, 1);
 }
 

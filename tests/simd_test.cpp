@@ -31,18 +31,30 @@ std::string random_text(std::mt19937& rng, std::size_t size) {
   return text.substr(0, size);
 }
 
-TEST(Simd, EverySetIsBuiltAndThePortableOneRunsAnywhere) {
+TEST(Simd, SetsAreFoundByNameWhereTheyRun) {
   std::vector<std::string_view> sets;
-  for (const simd::kernels* k : runnable_kernels()) sets.push_back(k->name);
+  for (const simd::kernels& k : simd::built_kernels()) {
+    sets.push_back(k.name);
+    // A set is found by its name exactly where it runs, never elsewhere.
+    EXPECT_EQ(simd::kernels_named(k.name), k.runs_here() ? &k : nullptr);
+  }
   ASSERT_FALSE(sets.empty());
   EXPECT_EQ(sets.front(), "portable");
+  EXPECT_EQ(simd::kernels_named("portable"), &simd::built_kernels().front());
 #if defined(__x86_64__)
   // SSE2 is part of x86-64 itself.
-  EXPECT_NE(std::find(sets.begin(), sets.end(), "sse2"), sets.end());
+  EXPECT_NE(simd::kernels_named("sse2"), nullptr);
+  EXPECT_EQ(sets, (std::vector<std::string_view>{"portable", "sse2", "avx2",
+                                                 "avx512"}));
 #endif
-  // The set a run uses unless told otherwise is one of them.
-  EXPECT_NE(std::find(sets.begin(), sets.end(), simd::chosen_kernels().name),
-            sets.end());
+  EXPECT_EQ(simd::kernels_named("avx3"), nullptr);
+  EXPECT_EQ(simd::kernels_named(""), nullptr);
+  // The best set is the last of them that runs here.
+  const simd::kernels* best = nullptr;
+  for (const simd::kernels& k : simd::built_kernels()) {
+    if (k.runs_here()) best = &k;
+  }
+  EXPECT_EQ(&simd::best_kernels(), best);
 }
 
 // Text made of the pieces that the conversion turns on: brackets, keys

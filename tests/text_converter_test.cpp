@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel_sets.hpp"
 #include "reference.hpp"
 
 namespace zorbu {
@@ -25,8 +26,12 @@ void finish(text_converter& converter, std::string& out) {
   out.append(room.data(), converter.finish(room.data()));
 }
 
-std::string text(std::string_view s) { return convert_htmltext(s, false); }
-std::string markup(std::string_view s) { return convert_htmltext(s, true); }
+std::string text(std::string_view s) {
+  return convert_htmltext(s, false, test_kernels());
+}
+std::string markup(std::string_view s) {
+  return convert_htmltext(s, true, test_kernels());
+}
 
 TEST(TextConverter, EveryNameInTheTableBecomesItsCode) {
   const std::vector<std::pair<std::string, std::string>> table = {
@@ -127,7 +132,7 @@ TEST(TextConverter, AgreesWithTheByteAtATimeRules) {
   for (int round = 0; round < 20000; ++round) {
     const std::string src = random_text(rng);
     for (bool is_markup : {false, true}) {
-      ASSERT_EQ(convert_htmltext(src, is_markup),
+      ASSERT_EQ(convert_htmltext(src, is_markup, test_kernels()),
                 reference::convert(src, is_markup))
           << "source: " << src << " markup: " << is_markup;
     }
@@ -141,9 +146,10 @@ TEST(TextConverter, PiecesGiveWhatTheWholeGives) {
     if (round % 10 == 0)
       src += std::string(rng() % 3000, 'z') + random_text(rng);
     for (bool is_markup : {false, true}) {
-      const std::string whole = convert_htmltext(src, is_markup);
+      const std::string whole =
+          convert_htmltext(src, is_markup, test_kernels());
       // Cut at random points, with empty and one-byte pieces among them.
-      text_converter converter(is_markup);
+      text_converter converter(is_markup, test_kernels());
       std::string out;
       std::size_t pos = 0;
       while (pos < src.size()) {
@@ -159,7 +165,7 @@ TEST(TextConverter, PiecesGiveWhatTheWholeGives) {
 }
 
 TEST(TextConverter, AConverterStartsAfreshAfterFinish) {
-  text_converter converter(false);
+  text_converter converter(false, test_kernels());
   std::string out;
   feed(converter, "x color=\"re", out);
   finish(converter, out);

@@ -298,21 +298,6 @@ class partial_output final : public byte_sink {
   std::string_view why_ = message::kUnwritable;
 };
 
-std::string_view message_for(outcome result) {
-  switch (result) {
-    case outcome::invalid:
-      return message::kInvalid;
-    case outcome::unreadable:
-      return message::kUnreadable;
-    case outcome::out_of_memory:
-      return message::kOutOfMemory;
-    case outcome::rewritten:
-    case outcome::unwritable:
-      break;
-  }
-  return message::kUnwritable;
-}
-
 // Makes the output folder and the folders above it where missing, as
 // mkdir -p does, and opens it; -1 with errno set when it cannot.
 int make_output_folder(char* path) {
@@ -353,7 +338,7 @@ void remove_partial_on_signals() {
 
 // Converts one input; returns false when it failed, which it has reported.
 bool convert_one(const char* file, output_tree& tree, partial_names& names,
-                 std::span<char> storage) {
+                 std::span<char> storage, const simd::kernels& kernels) {
   const std::string_view given = file;
   if (given == "-") return report(given, message::kNoName);
   const output_path path = output_path_of(given);
@@ -370,7 +355,8 @@ bool convert_one(const char* file, output_tree& tree, partial_names& names,
   partial_output output(tree, names, path, input_stat);
   outcome result = outcome::out_of_memory;
   try {
-    result = filter_rt(source, output, storage);
+    result = filter_rt(source, output, storage, block_reader::kDefaultBlock,
+                       kernels);
   } catch (const std::bad_alloc&) {
     result = outcome::out_of_memory;
   }
@@ -379,12 +365,13 @@ bool convert_one(const char* file, output_tree& tree, partial_names& names,
   return report(given,
                 result == outcome::unwritable || result == outcome::rewritten
                     ? output.why()
-                    : message_for(result));
+                    : message::for_outcome(result));
 }
 
 }  // namespace
 
-int convert_into_folder(std::span<char* const> args) {
+int convert_into_folder(std::span<char* const> args,
+                        const simd::kernels& kernels) {
   if (args.empty()) return give_up(message::kUsageInto);
   const std::span<char* const> files = args.subspan(1);
   if (files.empty()) return 0;
@@ -404,7 +391,7 @@ int convert_into_folder(std::span<char* const> args) {
   partial_names names;
   int status = 0;
   for (char* const file : files) {
-    if (!convert_one(file, tree, names, {storage.get(), size})) {
+    if (!convert_one(file, tree, names, {storage.get(), size}, kernels)) {
       status = kExitSomeFailed;
     }
   }

@@ -33,12 +33,10 @@ std::size_t filter_storage_for(std::size_t block);
 // filter_storage_for(block) bytes. Writes nothing unless the input is an rt
 // file; after a failed read, writes nothing that depends on what is missing.
 outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block = block_reader::kDefaultBlock,
-                  const simd::kernels& kernels = simd::chosen_kernels());
+                  std::size_t block, const simd::kernels& kernels);
 
 // The same with storage of its own; out_of_memory when it cannot be had.
-outcome filter_rt(byte_source& in, byte_sink& out,
-                  std::size_t block = block_reader::kDefaultBlock,
-                  const simd::kernels& kernels = simd::chosen_kernels());
+outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
+                  const simd::kernels& kernels);
 
 }  // namespace zorbu

@@ -20,8 +20,7 @@ namespace zorbu {
 class text_converter {
  public:
   // In markup mode brackets are copied; otherwise they are escaped.
-  explicit text_converter(bool is_markup,
-                          const simd::kernels& kernels = simd::chosen_kernels())
+  text_converter(bool is_markup, const simd::kernels& kernels)
       : is_markup_(is_markup), kernels_(&kernels) {}
 
   // The most that feed() writes for a piece of n bytes, or finish() for 0.
@@ -65,8 +64,7 @@ char* convert_whole(const simd::kernels& kernels, std::string_view text,
                     bool is_markup, char* out, std::size_t readable_after = 0);
 
 // Converts a whole text; an empty text gives an empty result.
-std::string convert_htmltext(
-    std::string_view src, bool is_markup,
-    const simd::kernels& kernels = simd::chosen_kernels());
+std::string convert_htmltext(std::string_view src, bool is_markup,
+                             const simd::kernels& kernels);
 
 }  // namespace zorbu

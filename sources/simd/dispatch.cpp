@@ -38,19 +38,11 @@ const kernels& best_kernels() noexcept {
   return *best;
 }
 
-const kernels& chosen_kernels() noexcept {
-#if defined(ZORBU_FORCE_SIMD)
-  // A build for testing one set runs it, or fails loudly where it cannot.
-  static const kernels* const forced = [] {
-    for (const kernels& k : built_kernels()) {
-      if (k.name == ZORBU_FORCE_SIMD && k.runs_here()) return &k;
-    }
-    __builtin_trap();
-  }();
-  return *forced;
-#else
-  return best_kernels();
-#endif
+const kernels* kernels_named(std::string_view name) noexcept {
+  for (const kernels& k : built_kernels()) {
+    if (k.name == name) return k.runs_here() ? &k : nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace zorbu::simd

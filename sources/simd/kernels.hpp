@@ -74,8 +74,8 @@ std::span<const kernels> built_kernels() noexcept;
 // Returns the kernels this processor runs best; the same on every call.
 const kernels& best_kernels() noexcept;
 
-// Returns the kernels a run uses unless told otherwise: best_kernels(),
-// unless the build forces a set for testing. Chosen once, at start-up.
-const kernels& chosen_kernels() noexcept;
+// Returns the built set of that name if this processor runs it; nullptr
+// when it is not built here or the processor lacks an instruction it uses.
+const kernels* kernels_named(std::string_view name) noexcept;
 
 }  // namespace zorbu::simd
