@@ -20,11 +20,13 @@ cmake --build "$work/build" -j2 >/dev/null
 names=() files=() olds=() news=()
 edit() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
 
-edit colour-code sources/rt/colors.hpp '"#ffa500"' '"#ffa501"'
-edit colour-code-olive sources/rt/colors.hpp '"#808000", "#800080"' '"#808001", "#800080"'
-edit colour-code-silver sources/rt/colors.hpp '"#c0c0c0"' '"#c0c0c1"'
-edit colour-name sources/rt/colors.hpp '"gray\""' '"grav\""'
-edit colour-name-quote sources/rt/colors.hpp '"red\""' '"red"'
+edit colour-code sources/format/rt_format.hpp '"#ffa500"' '"#ffa501"'
+edit colour-code-olive sources/format/rt_format.hpp '{"olive", "#808000"}' '{"olive", "#808001"}'
+edit colour-code-silver sources/format/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
+edit colour-name sources/format/rt_format.hpp '{"gray", ' '{"grav", '
+edit colour-name-quote sources/format/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
+edit key-word sources/format/rt_format.hpp 'kColourKey = "color=";' 'kColourKey = "colur=";'
+edit window-word sources/format/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
 edit escape-brace sources/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
 edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
 edit escape-group-row sources/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
@@ -33,21 +35,21 @@ edit tag-pair-both sources/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, 
 edit tag-pair-high sources/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
 edit tag-two-blocks-step sources/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
 edit tag-two-blocks-last sources/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
-edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, "}}}");' 'return put_bytes(out, "}}");'
-edit line-limit sources/rt/lines.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
+edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
+edit line-limit sources/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
-edit font-rule sources/rt/rt_filter.cpp '"font", tag) ? 2 : 1;' '"font", tag) ? 1 : 1;'
+edit font-rule sources/rt/rt_filter.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
 edit value-offset sources/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted sources/simd/generic/colour_values.hpp "if (first_key) return sign[-1] == 'r';" ''
-edit later-keys-quoted sources/simd/generic/colour_values.hpp 'sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0' 'std::memcmp(sign - 2, "or=", 3) == 0'
+edit first-key-unquoted sources/simd/generic/colour_values.hpp 'if (first_key) return sign[-1] == kColourKey[kKey - 2];' ''
+edit later-keys-quoted sources/simd/generic/colour_values.hpp 'kQuotedColourKey.data() + kKey - 3, 4) == 0' 'kQuotedColourKey.data() + kKey - 3, 3) == 0'
 edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite sources/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line sources/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel sources/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
-edit close-text sources/rt/body_writer.hpp 'kCloseTag = "</time>";' 'kCloseTag = "</tim>";'
-edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_of("</time>");' 'kCloseWord = word_of("</tim>>");'
+edit close-text sources/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
+edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
@@ -59,7 +61,7 @@ edit held-lines sources/rt/rt_filter.cpp 'last_lines_start(rest, closing_)' 'las
 edit read-error-made-up sources/rt/rt_filter.cpp 'if (in_.failed()) return outcome::unreadable;' ''
 edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
       if (!in_.refill()) break;' 'if (!in_.refill()) break;'
-edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || std::string_view("color=").find' 'if (true || std::string_view("color=").find'
+edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
 edit free-slot sources/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
 edit tail-mask sources/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
 edit whole-blocks-end sources/simd/generic/block_walk.hpp 'return reach_end(p, end, readable_end, V::kWidth, kTail);' 'return reach_end(p, end, readable_end, V::kWidth - 1, kTail);'
@@ -79,7 +81,7 @@ edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool se
 edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
 edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end sources/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
-edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "(*after == '<' && std::memcmp(after + 1, \"time\", 4) == 0)" 'false'
+edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {" "false)) {"
 edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
 edit markup-keeps-brackets sources/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
 edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);

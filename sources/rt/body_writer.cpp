@@ -29,7 +29,7 @@ void segment_writer::add(std::string_view bytes) {
 
 void segment_writer::close() {
   finish_into(converter_, out_);
-  out_.append(kCloseTag);
+  out_.append(kCloseTime);
   pending_ = false;
 }
 
@@ -43,7 +43,8 @@ void body_writer::region(std::string_view region) {
     // Segments that start and end in this region, the usual case, are
     // converted in the pass that finds their end.
     if (!segment_.pending()) whole_segments(s, text);
-    const char* const candidate = kernels_.find_tag_start(s.from, end, "time");
+    const char* const candidate =
+        kernels_.find_tag_start(s.from, end, kTimeTag);
     if (candidate == end) break;
     std::string_view tag;
     const char* after = nullptr;
@@ -78,7 +79,7 @@ bool body_writer::tag_at(scan& s, const char* candidate, std::string_view& tag,
       from_line.substr(0, line_length(from_line, true));
   s.p = s.from = line + whole.size();
   s.tag_line = nullptr;
-  const auto past = search_tag(whole, "time", tag_);
+  const auto past = search_tag(whole, kTimeTag, tag_);
   if (!past) return false;
   tag = tag_.text;
   after = line + *past;
@@ -99,12 +100,12 @@ void body_writer::put_tag(std::string_view tag) {
 void body_writer::put_segment(std::string_view text, const char* end) {
   if (text.empty()) return;
   char* const room =
-      out_.room(text_converter::max_output(text.size()) + kCloseTag.size());
+      out_.room(text_converter::max_output(text.size()) + kCloseTime.size());
   char* const e = convert_whole(
       kernels_, text, false, room,
       static_cast<std::size_t>(end - (text.data() + text.size())) +
           block_reader::kReadSlack);
-  out_.commit(put_bytes(e, kCloseTag));
+  out_.commit(put_bytes(e, kCloseTime));
 }
 
 // Rewrites segments and time tags from text on, in passes of up to
@@ -119,7 +120,7 @@ void body_writer::whole_segments(scan& s, const char*& text) {
                                      kLongestRun);
     char* const room = out_.room(
         text_converter::max_output(static_cast<std::size_t>(limit - text)) +
-        kCloseTag.size());
+        kCloseTime.size());
     simd::body_scan b{text, room, text, room, nullptr, true, false};
     bool tagged = false;
     for (;;) {
@@ -135,12 +136,12 @@ void body_writer::whole_segments(scan& s, const char*& text) {
       const char* after = nullptr;
       if (!tag_at(s, candidate, tag, after)) {
         // A '<' of the text after all.
-        b.out = put_bytes(b.out, "{{{");
+        b.out = put_bytes(b.out, kEscapedOpen);
         b.in = candidate + 1;
         continue;
       }
       if (tag.data() == candidate) {
-        out_.commit(candidate > b.text ? put_bytes(b.out, kCloseTag) : b.out);
+        out_.commit(candidate > b.text ? put_bytes(b.out, kCloseTime) : b.out);
       } else {
         out_.commit(b.text_out);
         put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},

@@ -13,9 +13,6 @@
 
 namespace zorbu {
 
-// What ends each segment.
-inline constexpr std::string_view kCloseTag = "</time>";
-
 // Converts a piece of the reader's buffer, which may be read a little past,
 // into out.
 void convert_into(text_converter& converter, std::string_view piece,
@@ -53,7 +50,7 @@ class body_writer {
   // The most that one request for output room asks for: a run converted,
   // and the tag that ends it.
   static constexpr std::size_t kLargestRoom =
-      text_converter::max_output(kLongestRun) + kCloseTag.size();
+      text_converter::max_output(kLongestRun) + kCloseTime.size();
 
   body_writer(output_buffer& out, const simd::kernels& kernels)
       : out_(out), kernels_(kernels), segment_(out, kernels) {}

@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <string_view>
 
+#include "format/rt_format.hpp"
 #include "simd/find_byte.hpp"
 
 namespace zorbu {
-
-inline constexpr std::size_t kMaxLine = 1023;
 
 // Returns the length of the line that begins `rest`, or 0 when rest does not
 // hold all of it yet; `at_end` says that no more input follows rest.

@@ -13,10 +13,10 @@ namespace zorbu {
 
 int check_rt(std::string_view first_line) {
   tag_info tag;
-  const auto after_window = search_tag(first_line, "window", tag);
+  const auto after_window = search_tag(first_line, kWindowTag, tag);
   if (!after_window) return 0;
   // A font opened after the window is closed on a line of its own.
-  return search_tag(first_line.substr(*after_window), "font", tag) ? 2 : 1;
+  return search_tag(first_line.substr(*after_window), kFontTag, tag) ? 2 : 1;
 }
 
 namespace {

@@ -12,7 +12,8 @@ namespace {
 
 // Every key but the first is a quoted `color="`; bytes at the end of a piece
 // that could begin one wait for the next piece.
-constexpr std::string_view kNextKey = "color=\"";
+constexpr std::string_view kNextKey(kQuotedColourKey.data(),
+                                    kQuotedColourKey.size());
 
 // The table entry whose name starts value, or std::nullopt; entries in
 // table order. Only a value cut by the end of a piece comes here, so a
@@ -30,8 +31,7 @@ std::size_t key_start_at_end(const char* data, std::size_t size,
                              std::string_view key) {
   // A tail that begins a key ends in one of the key's first six bytes; the
   // newline that ends most pieces is none of them.
-  if (size == 0 || std::string_view("color=").find(data[size - 1]) ==
-                       std::string_view::npos) {
+  if (size == 0 || kColourKey.find(data[size - 1]) == std::string_view::npos) {
     return 0;
   }
   for (std::size_t k = std::min(size, key.size() - 1); k > 0; --k) {
@@ -45,8 +45,8 @@ std::size_t key_start_at_end(const char* data, std::size_t size,
 
 // Writes c as text mode wants it.
 char* put_escaped(char* out, char c) {
-  if (c == '<') return put_bytes(out, "{{{");
-  if (c == '>') return put_bytes(out, "}}}");
+  if (c == '<') return put_bytes(out, kEscapedOpen);
+  if (c == '>') return put_bytes(out, kEscapedClose);
   *out = c;
   return out + 1;
 }

@@ -5,35 +5,68 @@
 
 // Every colour name again, at a slot that its first and third bytes pick,
 // so that a value is checked against the one name it could be with no
-// branch on which: each slot holds a name's bytes as a word, the bytes it
+// branch on which: each slot holds a name's bytes as words, the bytes it
 // fills, and what it becomes, "#rrggbb" and the closing quote, as a word
-// too.
+// too. All of it is worked out from the colour table at compile time.
+
+// A value is matched as whole eight-byte words, all of them text: a value
+// with fewer bytes before the end of the text is padded first.
+constexpr std::size_t kLongestName = kLongestColorName;
+constexpr std::size_t kNameWords = (kLongestName + 7) / 8;
+static_assert(kNameWords <= 2);
+
 struct hashed_name {
-  std::uint64_t bits;
-  std::uint64_t mask;
+  std::uint64_t bits[kNameWords];
+  std::uint64_t mask[kNameWords];
   std::uint64_t replacement;
   std::size_t size;
 };
 
 constexpr std::size_t kSlots = 64;
 
-// A value is matched as one eight-byte word, all of it text: a value with
-// fewer bytes before the end of the text is padded first.
-constexpr std::size_t kLongestName = kLongestColorName;
-static_assert(kLongestName == 8);
-
-constexpr std::size_t slot_of(unsigned char first, unsigned char third) {
-  return (first * 3U + third) % kSlots;
-}
-
 // The bytes of text as a word in memory order; at most eight of them.
 constexpr std::uint64_t word_of(std::string_view text) {
   std::uint64_t word = 0;
-  for (std::size_t b = 0; b < text.size(); ++b) {
+  for (std::size_t b = 0; b < text.size() && b < 8; ++b) {
     word |= std::uint64_t{static_cast<unsigned char>(text[b])} << (8 * b);
   }
   return std::endian::native == std::endian::little ? word
                                                     : __builtin_bswap64(word);
+}
+
+constexpr std::size_t slot_of(unsigned char first, unsigned char third,
+                              unsigned multiplier) {
+  return (first * multiplier + third) % kSlots;
+}
+
+// The smallest multiplier from 3 on that gives every name a slot of its
+// own; 0 when none below 256 does.
+constexpr unsigned find_multiplier() {
+  for (unsigned multiplier = 3; multiplier < 256; ++multiplier) {
+    bool taken[kSlots] = {};
+    bool clash = false;
+    for (std::size_t i = 0; i < color_names.size() && !clash; ++i) {
+      const std::string_view name = color_names[i];
+      const std::size_t slot =
+          slot_of(static_cast<unsigned char>(name[0]),
+                  static_cast<unsigned char>(name[2]), multiplier);
+      clash = taken[slot];
+      taken[slot] = true;
+    }
+    if (!clash) return multiplier;
+  }
+  return 0;
+}
+
+constexpr unsigned kSlotMultiplier = find_multiplier();
+static_assert(kSlotMultiplier != 0,
+              "no multiplier gives every colour name a slot of its own: two "
+              "names share their first and third letters, or kSlots is too "
+              "small for the table");
+
+inline std::size_t slot_of(const char* p) {
+  return slot_of(static_cast<unsigned char>(p[0]),
+                 static_cast<unsigned char>(p[2]), kSlotMultiplier);
 }
 
 struct name_slots {
@@ -42,25 +75,29 @@ struct name_slots {
 
 constexpr name_slots hash_names() {
   name_slots slots{};
+  constexpr std::string_view kAllBytes = "\xff\xff\xff\xff\xff\xff\xff\xff";
   // A free slot holds a first and third byte that pick another slot, so
   // that no value it is asked about can match it.
   for (std::size_t slot = 0; slot < kSlots; ++slot) {
     const char other[3] = {0, 0, static_cast<char>((slot + 1) % kSlots)};
-    slots.slot[slot] = {word_of({other, 3}), word_of({"\xff\0\xff", 3}), 0, 0};
+    slots.slot[slot] = {
+        {word_of({other, 3})}, {word_of({"\xff\0\xff", 3})}, 0, 0};
   }
   for (std::size_t i = 0; i < color_names.size(); ++i) {
     const std::string_view name = color_names[i];
     hashed_name& s = slots.slot[slot_of(static_cast<unsigned char>(name[0]),
-                                        static_cast<unsigned char>(name[2]))];
-    // Two names in one slot would make this constant expression fail.
-    if (s.size != 0) throw "two colour names share a slot";
+                                        static_cast<unsigned char>(name[2]),
+                                        kSlotMultiplier)];
     char code[8] = {};
     for (std::size_t b = 0; b < 7; ++b) code[b] = color_codes[i][b];
     code[7] = '"';
-    s = {word_of(name),
-         word_of(
-             std::string_view("\xff\xff\xff\xff\xff\xff\xff\xff", name.size())),
-         word_of({code, 8}), name.size()};
+    s = {{}, {}, word_of({code, 8}), name.size()};
+    for (std::size_t w = 0; w < kNameWords; ++w) {
+      const std::string_view part = name.substr(std::min(name.size(), 8 * w));
+      s.bits[w] = word_of(part);
+      s.mask[w] =
+          word_of(kAllBytes.substr(0, std::min<std::size_t>(part.size(), 8)));
+    }
   }
   return slots;
 }
@@ -68,26 +105,29 @@ constexpr name_slots hash_names() {
 constexpr name_slots kHashedNames = hash_names();
 
 // Replaces the colour name that starts at p, if any, by its code and
-// quote; there must be eight bytes at p, all of them text, and room for
-// eight at out.
+// quote; there must be 8 * kNameWords bytes at p, all of them text, and
+// room for eight at out.
 inline void replace_value(const char*& p, char*& out) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  const hashed_name& s = kHashedNames.slot[slot_of(
-      static_cast<unsigned char>(p[0]), static_cast<unsigned char>(p[2]))];
+  const hashed_name& s = kHashedNames.slot[slot_of(p)];
+  std::uint64_t differ = 0;
+  for (std::size_t w = 0; w < kNameWords; ++w) {
+    std::uint64_t word;
+    std::memcpy(&word, p + 8 * w, sizeof word);
+    differ |= (word ^ s.bits[w]) & s.mask[w];
+  }
   // All ones on a hit, else zero: what is skipped and written is masked,
   // not branched on, since values are as unpredictable as captions.
-  const std::size_t hit =
-      0 - static_cast<std::size_t>(((word ^ s.bits) & s.mask) == 0);
+  const std::size_t hit = 0 - static_cast<std::size_t>(differ == 0);
   std::memcpy(out, &s.replacement, sizeof s.replacement);
   out += sizeof s.replacement & hit;
   p += s.size & hit;
 }
 
-// The same for a value within eight bytes of the end of the text, at p.
+// The same for a value within 8 * kNameWords bytes of the end of the text,
+// at p.
 inline void replace_last_value(const char*& p, const char* end, char*& out) {
   // Zero bytes, which no name has, stand for what lies past the end.
-  char padded[8] = {};
+  char padded[8 * kNameWords] = {};
   std::memcpy(padded, p, static_cast<std::size_t>(end - p));
   const char* value = padded;
   replace_value(value, out);
@@ -95,7 +135,10 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
 }
 
 // The key's "color=", whose '=' a value follows one byte on.
-constexpr std::size_t kKey = 6;
+constexpr std::size_t kKey = kColourKey.size();
+static_assert(kKey == 6 && kColourKey.back() == '=',
+              "the kernels compare a key as four bytes, then the last two "
+              "and the quote");
 
 // Returns true if the '=' at sign ends a key: "color" before it, starting
 // at from or later, and for every key but the first, a quote after it,
@@ -104,11 +147,12 @@ inline bool is_key(const char* sign, const char* from, const char* end,
                    bool first_key) {
   // Compared four bytes at a time: "colo", then "or=" and the quote.
   if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
-      std::memcmp(sign - (kKey - 1), "colo", 4) != 0) {
+      std::memcmp(sign - (kKey - 1), kColourKey.data(), 4) != 0) {
     return false;
   }
-  if (first_key) return sign[-1] == 'r';
-  return sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0;
+  if (first_key) return sign[-1] == kColourKey[kKey - 2];
+  return sign + 1 != end &&
+         std::memcmp(sign - 2, kQuotedColourKey.data() + kKey - 3, 4) == 0;
 }
 
 // Writes the byte after a key's '=', then the value one byte on, replaced
@@ -124,7 +168,7 @@ inline const char* put_value(const char* after, const char* end, bool escape,
   }
   const char* value = after + 1;
   // Asked of after, as the walks ask it, so that they need not ask twice.
-  if (static_cast<std::size_t>(end - after) >= 1 + kLongestName) {
+  if (static_cast<std::size_t>(end - after) >= 1 + 8 * kNameWords) {
     replace_value(value, out);
   } else {
     replace_last_value(value, end, out);

@@ -5,8 +5,12 @@
 #pragma once
 
 // What closes a segment, "</time>", as a word in memory order.
-constexpr std::size_t kCloseSize = 7;
-constexpr std::uint64_t kCloseWord = word_of("</time>");
+constexpr std::size_t kCloseSize = kCloseTime.size();
+static_assert(kCloseSize <= 8,
+              "the kernels write what closes a segment as one word");
+constexpr std::uint64_t kCloseWord = word_of(kCloseTime);
+static_assert(kTimeTag.size() == 4,
+              "the kernels compare a time tag's name as one word");
 
 // The longest time tag that rewrite_body writes itself, and what it may
 // read from the tag's start to find and copy one.
@@ -21,7 +25,9 @@ static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
 // starts before tags_end, as plain_tags_end gave it, is looked at.
 inline const char* plain_tag_close(const char* c, const char* tags_end) {
   constexpr std::size_t W = V::kWidth;
-  if (c >= tags_end || std::memcmp(c + 1, "time", 4) != 0) return nullptr;
+  if (c >= tags_end || std::memcmp(c + 1, kTimeTag.data(), 4) != 0) {
+    return nullptr;
+  }
   const char next = c[5];
   if (next != ' ' && next != '/' && next != '>') return nullptr;
   for (std::size_t at = 5; at < kPlainTag; at += W) {
@@ -100,8 +106,8 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
         // A value that a time tag may cut short waits for the tag to be
         // decided: if it ends the segment, there is none; if not, no colour
         // name starts "ti". A first key at the very end has none either.
-        if (after == end ||
-            (*after == '<' && std::memcmp(after + 1, "time", 4) == 0)) {
+        if (after == end || (*after == '<' &&
+                             std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {
           break;
         }
         next = from = put_value(after, end, true, out);
