@@ -63,6 +63,10 @@ bool block_reader::refill() {
   } else {
     end_ += *n;
   }
+  // The kernels may read the slack past the input, though its bytes mean
+  // nothing; they must still have values, or a branch on a mask that takes
+  // them in reads memory never written.
+  std::memset(data_ + end_, 0, kReadSlack);
   return n && *n > 0;
 }
 
