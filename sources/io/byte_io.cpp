@@ -44,18 +44,36 @@ bool fd_sink::write(std::string_view bytes) {
 }
 
 block_reader::block_reader(byte_source& source, std::span<char> storage)
-    : source_(source),
+    : source_(&source),
       data_(storage.data()),
       capacity_(storage.size() - kReadSlack) {}
 
-bool block_reader::refill() {
-  if (eof_ || failed_) return false;
+block_reader::block_reader(std::span<char> storage)
+    : source_(nullptr),
+      data_(storage.data()),
+      capacity_(storage.size() - kReadSlack) {}
+
+void block_reader::compact() {
   if (pos_ > 0) {
     std::memmove(data_, data_ + pos_, end_ - pos_);
     end_ -= pos_;
     pos_ = 0;
   }
-  const auto n = source_.read({data_ + end_, capacity_ - end_});
+}
+
+std::size_t block_reader::append(std::string_view bytes) {
+  compact();
+  const std::size_t n = std::min(bytes.size(), capacity_ - end_);
+  if (n > 0) std::memcpy(data_ + end_, bytes.data(), n);
+  end_ += n;
+  std::memset(data_ + end_, 0, kReadSlack);
+  return n;
+}
+
+bool block_reader::refill() {
+  if (eof_ || failed_ || source_ == nullptr) return false;
+  compact();
+  const auto n = source_->read({data_ + end_, capacity_ - end_});
   if (!n) {
     failed_ = true;
   } else if (*n == 0) {
@@ -74,8 +92,8 @@ output_buffer::output_buffer(byte_sink& sink, std::span<char> storage)
     : sink_(sink), buf_(storage.data()), capacity_(storage.size()) {}
 
 bool output_buffer::flush() {
-  if (ok_ && size_ > 0) ok_ = sink_.write({buf_, size_});
-  size_ = 0;
+  if (ok_ && size_ > start_) ok_ = sink_.write(pending());
+  start_ = size_ = 0;
   return ok_;
 }
 

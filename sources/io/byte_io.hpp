@@ -68,6 +68,8 @@ class block_reader {
 
   // Reads into storage of storage_for(block) bytes at least.
   block_reader(byte_source& source, std::span<char> storage);
+  // Takes its input from append() instead, in the same storage.
+  explicit block_reader(std::span<char> storage);
 
   // Returns the bytes read and not yet consumed; empty when there are none.
   std::string_view buffered() const { return {data_ + pos_, end_ - pos_}; }
@@ -76,13 +78,21 @@ class block_reader {
   // when the read failed (then failed() is true). Leaves at most kMaxCarry
   // bytes unconsumed before calling it.
   bool refill();
+  // Copies bytes behind what is buffered, as refill() reads them; returns
+  // how many it took, all of them unless the storage is full.
+  std::size_t append(std::string_view bytes);
+  // Marks the end of the input that append() gives.
+  void end_input() { eof_ = true; }
   // Returns true once the source has said there is no more input.
   bool at_end() const { return eof_; }
   // Returns true once a read has failed.
   bool failed() const { return failed_; }
 
  private:
-  byte_source& source_;
+  // Moves the bytes not yet consumed to the front of the storage.
+  void compact();
+
+  byte_source* source_;
   char* data_;
   std::size_t capacity_;  // without the slack
   std::size_t pos_ = 0;
@@ -113,6 +123,14 @@ class output_buffer {
     return buf_ + size_;
   }
   void commit(const char* end) { size_ = static_cast<std::size_t>(end - buf_); }
+  // Returns what was written and not yet flushed or taken; for a caller
+  // that takes the output itself instead of giving a sink.
+  std::string_view pending() const { return {buf_ + start_, size_ - start_}; }
+  // Drops the first n pending bytes, which the caller has taken.
+  void taken(std::size_t n) {
+    start_ += n;
+    if (start_ == size_) start_ = size_ = 0;
+  }
   void append(std::string_view bytes) {
     commit(put_bytes(room(bytes.size()), bytes));
   }
@@ -124,6 +142,7 @@ class output_buffer {
   byte_sink& sink_;
   char* buf_;
   std::size_t capacity_;
+  std::size_t start_ = 0;  // pending bytes begin here; 0 unless taken
   std::size_t size_ = 0;
   bool ok_ = true;
 };

@@ -5,11 +5,70 @@
 #include <memory>
 
 #include "rt/body_writer.hpp"
+#include "rt/filter_run.hpp"
 #include "rt/lines.hpp"
 #include "rt/tag_search.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
+
+filter_run::step_status filter_run::step() {
+  if (closing_ == 0) {
+    // A first line that cannot be read is no rt file, as for an empty one.
+    const std::size_t first_line = line_length(in_.buffered(), in_.at_end());
+    if (first_line == 0) {
+      if (!in_.at_end()) return step_status::need_input;
+      result_ = outcome::invalid;
+      return step_status::finished;
+    }
+    closing_ = static_cast<std::size_t>(
+        check_rt(in_.buffered().substr(0, first_line)));
+    if (closing_ == 0) {
+      result_ = outcome::invalid;
+      return step_status::finished;
+    }
+    held_first_line_ = first_line;
+  }
+  const std::string_view rest = in_.buffered().substr(held_first_line_);
+  if (std::size_t size = last_lines_start(rest, closing_)) {
+    // A step stops at the start of the line that crosses its limit; no line
+    // is longer than the limit, so it takes one line at least.
+    const bool limited = size > step_limit_;
+    if (limited) {
+      size = static_cast<std::size_t>(
+          line_start(rest.data(), rest.data() + step_limit_) - rest.data());
+    }
+    start();
+    body_.region(rest.substr(0, size));
+    in_.consume(size);
+    if (limited) return step_status::again;
+  }
+  if (!in_.at_end()) return step_status::need_input;
+  const std::string_view held = in_.buffered().substr(held_first_line_);
+  if (!started_) {
+    if (count_lines(held) == closing_) {
+      result_ = outcome::invalid;
+      return step_status::finished;
+    }
+    start();
+  }
+  body_.end_body();
+  out_.append(held);
+  in_.consume(held.size());
+  result_ = outcome::rewritten;
+  return step_status::finished;
+}
+
+// Writes the first line, once the file is known to be valid.
+void filter_run::start() {
+  if (started_) return;
+  text_converter markup(true, kernels_);
+  convert_into(markup, in_.buffered().substr(0, held_first_line_), out_);
+  finish_into(markup, out_);
+  in_.consume(held_first_line_);
+  held_first_line_ = 0;
+  started_ = true;
+}
 
 int check_rt(std::string_view first_line) {
   tag_info tag;
@@ -38,78 +97,6 @@ storage_layout layout_for(std::size_t block) {
   return {block_reader::storage_for(block), block + body_writer::kLargestRoom};
 }
 
-// One run of the filter over one input.
-//
-// The input is read once, so the closing lines cannot be counted ahead:
-// they are the last one or two lines, and a line is known to be a body line
-// only once that many lines have come after it. Until then it stays in the
-// reader's buffer, unconsumed. The first line stays there too until the
-// file is known to be valid: a body line arrived, or the input ended with
-// fewer lines after the first than closing lines, which is allowed; exactly
-// as many is not.
-class filter_run {
- public:
-  filter_run(block_reader& in, output_buffer& out, const simd::kernels& kernels)
-      : in_(in), out_(out), kernels_(kernels), body_(out, kernels) {}
-
-  outcome run() {
-    // A first line that cannot be read is no rt file, as for an empty one.
-    std::size_t first_line = 0;
-    while ((first_line = line_length(in_.buffered(), in_.at_end())) == 0) {
-      if (!in_.refill() && !in_.at_end()) break;
-      if (in_.at_end() && in_.buffered().empty()) break;
-    }
-    if (first_line == 0) return outcome::invalid;
-    closing_ = static_cast<std::size_t>(
-        check_rt(in_.buffered().substr(0, first_line)));
-    if (closing_ == 0) return outcome::invalid;
-    held_first_line_ = first_line;
-
-    for (;;) {
-      const std::string_view rest = in_.buffered().substr(held_first_line_);
-      if (const std::size_t size = last_lines_start(rest, closing_)) {
-        start();
-        body_.region(rest.substr(0, size));
-        in_.consume(size);
-      }
-      // All that is decided is written before a read that may wait.
-      if (!out_.flush()) return outcome::unwritable;
-      if (!in_.refill()) break;
-    }
-    // Nothing is made up after a failed read: no "</time>", and no held
-    // lines that might not have been the last ones.
-    if (in_.failed()) return outcome::unreadable;
-    const std::string_view held = in_.buffered().substr(held_first_line_);
-    if (!started_) {
-      if (count_lines(held) == closing_) return outcome::invalid;
-      start();
-    }
-    body_.end_body();
-    out_.append(held);
-    return out_.flush() ? outcome::rewritten : outcome::unwritable;
-  }
-
- private:
-  // Writes the first line, once the file is known to be valid.
-  void start() {
-    if (started_) return;
-    text_converter markup(true, kernels_);
-    convert_into(markup, in_.buffered().substr(0, held_first_line_), out_);
-    finish_into(markup, out_);
-    in_.consume(held_first_line_);
-    held_first_line_ = 0;
-    started_ = true;
-  }
-
-  block_reader& in_;
-  output_buffer& out_;
-  const simd::kernels& kernels_;
-  body_writer body_;
-  std::size_t held_first_line_ = 0;  // the first line's length, while held
-  std::size_t closing_ = 0;
-  bool started_ = false;
-};
-
 }  // namespace
 
 std::size_t filter_storage_for(std::size_t block) {
@@ -122,7 +109,19 @@ outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
   if (storage.size() < layout.total()) return outcome::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
   output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
-  return filter_run(reader, buffered, kernels).run();
+  filter_run run(reader, buffered, kernels);
+  for (;;) {
+    if (run.step() == filter_run::step_status::finished) break;
+    // All that is decided is written before a read that may wait.
+    if (!buffered.flush()) return outcome::unwritable;
+    if (!reader.refill() && reader.failed()) {
+      // Nothing is made up after a failed read: no "</time>", and no held
+      // lines that might not have been the last ones.
+      return run.reading_first_line() ? outcome::invalid : outcome::unreadable;
+    }
+  }
+  if (run.result() != outcome::rewritten) return run.result();
+  return buffered.flush() ? outcome::rewritten : outcome::unwritable;
 }
 
 outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,

@@ -8,17 +8,10 @@
 #include <string_view>
 
 #include "io/byte_io.hpp"
+#include "rt/outcome.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
-
-enum class outcome : std::uint8_t {
-  rewritten,     // the whole rewritten file was written
-  invalid,       // not an rt file; nothing was written
-  unreadable,    // reading failed after the first line
-  unwritable,    // writing failed
-  out_of_memory  // the run's memory could not be had; nothing was read
-};
 
 // Judges the first line of a file. Returns how many closing lines end an rt
 // file that begins so: 2 when a `font` tag follows the `window` tag, else 1;
