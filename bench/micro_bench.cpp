@@ -15,6 +15,7 @@
 #include "rt/tag_search.hpp"
 #include "rt/text_converter.hpp"
 #include "simd/kernels.hpp"
+#include "zorbu.h"
 
 namespace {
 
@@ -204,6 +205,47 @@ void BM_FilterRtDropped(benchmark::State& state, std::string_view kernels) {
   filter_rt<discarding_sink>(state, kernels);
 }
 
+// The file the filter benchmarks run on, of the given kind.
+std::string file_for(int kind) {
+  return "<window bgcolor=\"black\"><font color=\"white\">\n" + text_for(kind) +
+         "</font>\n</window>\n";
+}
+
+// The C interface on an in-memory file: the one-shot function, and a
+// stream fed 4 KiB at a time into all the room it needs.
+void BM_ApiConvert(benchmark::State& state) {
+  const std::string file = file_for(static_cast<int>(state.range(0)));
+  std::string out(zorbu_bound(file.size()), '\0');
+  std::size_t size = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        zorbu_convert(file.data(), file.size(), out.data(), out.size(), &size));
+  }
+  state.SetLabel(kKinds[state.range(0)]);
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * file.size()));
+}
+
+void BM_ApiStream4KiBPushes(benchmark::State& state) {
+  const std::string file = file_for(static_cast<int>(state.range(0)));
+  std::string out(zorbu_bound(file.size()), '\0');
+  zorbu_stream* stream = zorbu_create(nullptr);
+  for (auto _ : state) {
+    zorbu_reset(stream);
+    zorbu_out room{out.data(), out.size(), 0};
+    for (std::size_t at = 0; at < file.size(); at += 4096) {
+      zorbu_in in{file.data() + at,
+                  std::min<std::size_t>(4096, file.size() - at), 0};
+      benchmark::DoNotOptimize(zorbu_push(stream, &in, &room));
+    }
+    benchmark::DoNotOptimize(zorbu_finish(stream, &room));
+  }
+  zorbu_free(stream);
+  state.SetLabel(kKinds[state.range(0)]);
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * file.size()));
+}
+
 // A body of one-byte lines, at several sizes: the fitted complexity should
 // come out linear, never quadratic.
 void BM_FilterRtOneByteLines(benchmark::State& state) {
@@ -238,6 +280,8 @@ BENCHMARK_CAPTURE(BM_FilterRtDropped, sse2, "sse2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRtDropped, avx2, "avx2")->DenseRange(0, 2);
 BENCHMARK_CAPTURE(BM_FilterRtDropped, avx512, "avx512")->DenseRange(0, 2);
 #endif
+BENCHMARK(BM_ApiConvert)->DenseRange(0, 2);
+BENCHMARK(BM_ApiStream4KiBPushes)->DenseRange(0, 2);
 BENCHMARK(BM_FilterRtOneByteLines)
     ->RangeMultiplier(4)
     ->Range(1 << 14, 1 << 20)

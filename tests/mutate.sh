@@ -131,6 +131,10 @@ edit into-status sources/folder/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSom
 edit into-no-files sources/folder/into_folder.cpp 'if (files.empty()) return 0;' ''
 edit into-umask sources/folder/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
 edit into-stdin sources/folder/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
+edit stream-step-limit sources/rt/rt_filter.cpp '    if (limited) return step_status::again;' ''
+edit stream-drain sources/rt/rt_stream.cpp 'return n == pending.size();' 'return true;'
+edit stream-invalid-stays sources/rt/rt_stream.cpp 'if (last_ == filter_run::step_status::finished) return status::invalid;' 'if (last_ == filter_run::step_status::finished) return status::done;'
+edit stream-push-after-finish sources/rt/rt_stream.cpp 'if (ended_) return status::misuse;' ''
 edit read-carry sources/io/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this

@@ -1,0 +1,116 @@
+/* libzorbu: rewrites rt timed-text files in process, as the zorbu program
+ * does: colour names become hex codes, each self-closing time tag opens an
+ * element closed by "</time>", and brackets in timed text become "{{{" and
+ * "}}}".
+ *
+ * A stream takes its input in pieces of any size and gives its output into
+ * buffers of any size, one byte included; the bytes are the same for every
+ * split. A stream's memory is allocated when it is made, and nothing else
+ * is: no descriptor is read or written, nothing is printed, and nothing is
+ * shared between streams, so separate streams may be used on separate
+ * threads at once. One stream must not be used by two threads at once. */
+#ifndef ZORBU_H
+#define ZORBU_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZORBU_VERSION_MAJOR 0
+#define ZORBU_VERSION_MINOR 5
+#define ZORBU_VERSION_PATCH 0
+#define ZORBU_VERSION_NUMBER                                 \
+  (ZORBU_VERSION_MAJOR * 10000 + ZORBU_VERSION_MINOR * 100 + \
+   ZORBU_VERSION_PATCH)
+#define ZORBU_VERSION_STRING "0.5.0"
+
+#if defined(ZORBU_BUILDING_LIBRARY)
+#define ZORBU_API __attribute__((visibility("default")))
+#else
+#define ZORBU_API
+#endif
+
+typedef enum zorbu_result {
+  ZORBU_DONE = 0,          /* the work asked for is done */
+  ZORBU_OUTPUT_FULL = 1,   /* output is due: call again with more room */
+  ZORBU_INVALID = 2,       /* the input is not an rt file */
+  ZORBU_OUT_OF_MEMORY = 3, /* memory could not be had */
+  ZORBU_MISUSE = 4         /* a null pointer, or a push after finish */
+} zorbu_result;
+
+/* Input: bytes from src + pos to src + size are still to be taken. */
+typedef struct zorbu_in {
+  const void *src;
+  size_t size;
+  size_t pos;
+} zorbu_in;
+
+/* Output: room from dst + pos to dst + size is free. */
+typedef struct zorbu_out {
+  void *dst;
+  size_t size;
+  size_t pos;
+} zorbu_out;
+
+typedef struct zorbu_stream zorbu_stream;
+
+/* Returns ZORBU_VERSION_NUMBER of the library in use. */
+ZORBU_API unsigned zorbu_version_number(void);
+
+/* Returns ZORBU_VERSION_STRING of the library in use. */
+ZORBU_API const char *zorbu_version_string(void);
+
+/* Returns a new stream on the kernel set named (NULL for the widest this
+ * processor runs); NULL when memory is short or the processor cannot run
+ * that set. */
+ZORBU_API zorbu_stream *zorbu_create(const char *kernels);
+
+/* Frees a stream; NULL is accepted and ignored. */
+ZORBU_API void zorbu_free(zorbu_stream *stream);
+
+/* Starts the stream again on a new input; ZORBU_MISUSE for NULL. */
+ZORBU_API zorbu_result zorbu_reset(zorbu_stream *stream);
+
+/* Takes what it can of in and writes what is decided to out, advancing
+ * both positions. Returns ZORBU_DONE when all of in was taken,
+ * ZORBU_OUTPUT_FULL when output is due and out is full, ZORBU_INVALID as
+ * soon as the input is known not to be an rt file (and on every push after
+ * that), ZORBU_MISUSE for a NULL argument or a push after zorbu_finish. */
+ZORBU_API zorbu_result zorbu_push(zorbu_stream *stream, zorbu_in *in,
+                                  zorbu_out *out);
+
+/* Ends the input and writes what its end decides to out, advancing its
+ * position. Returns ZORBU_DONE when all output is written and the input was
+ * an rt file, ZORBU_OUTPUT_FULL when out is full first (call again with
+ * more room), ZORBU_INVALID when it was not an rt file, ZORBU_MISUSE for a
+ * NULL argument. */
+ZORBU_API zorbu_result zorbu_finish(zorbu_stream *stream, zorbu_out *out);
+
+/* Returns the name of the stream's kernel set, such as "avx2"; "" for
+ * NULL. */
+ZORBU_API const char *zorbu_kernels(const zorbu_stream *stream);
+
+/* Returns a fixed one-line text for a result, such as
+ * "error: invalid rt file"; "unknown result" for any other value. */
+ZORBU_API const char *zorbu_result_text(zorbu_result result);
+
+/* Returns the most bytes the output of an input of input_size bytes can
+ * take; SIZE_MAX when that does not fit in a size_t. */
+ZORBU_API size_t zorbu_bound(size_t input_size);
+
+/* Converts a whole input at once into dst, of dst_capacity bytes, on the
+ * widest kernel set, and stores the output's size in *dst_size. Returns
+ * ZORBU_DONE, ZORBU_INVALID (nothing written), ZORBU_OUTPUT_FULL when
+ * dst_capacity is short (zorbu_bound never is), ZORBU_OUT_OF_MEMORY, or
+ * ZORBU_MISUSE for a NULL pointer where bytes are expected. */
+ZORBU_API zorbu_result zorbu_convert(const void *src, size_t src_size,
+                                     void *dst, size_t dst_capacity,
+                                     size_t *dst_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZORBU_H */

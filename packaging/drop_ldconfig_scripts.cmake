@@ -1,0 +1,16 @@
+# Run by CPack after it builds the packages: takes out of libzorbu0 the
+# maintainer scripts that CPack writes for any package with a shared
+# library, which only run ldconfig, since the package's trigger runs it.
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${package}" NAME)
+  if(NOT name MATCHES "^libzorbu0_.*\\.deb$")
+    continue()
+  endif()
+  set(tree "${package}.tree")
+  file(REMOVE_RECURSE "${tree}")
+  execute_process(COMMAND dpkg-deb -R "${package}" "${tree}" COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE "${tree}/DEBIAN/postinst" "${tree}/DEBIAN/postrm")
+  execute_process(COMMAND dpkg-deb --root-owner-group -b "${tree}" "${package}"
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE "${tree}")
+endforeach()

@@ -1,0 +1,149 @@
+// The C interface: a thin, exception-free front to rt_stream.
+#include "zorbu.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
+#include <string_view>
+
+#include "rt/rt_stream.hpp"
+#include "simd/kernels.hpp"
+
+struct zorbu_stream {
+  std::unique_ptr<zorbu::rt_stream> stream;
+};
+
+namespace {
+
+zorbu_result result_of(zorbu::rt_stream::status status) {
+  switch (status) {
+    case zorbu::rt_stream::status::done:
+      return ZORBU_DONE;
+    case zorbu::rt_stream::status::output_full:
+      return ZORBU_OUTPUT_FULL;
+    case zorbu::rt_stream::status::invalid:
+      return ZORBU_INVALID;
+    case zorbu::rt_stream::status::misuse:
+      break;
+  }
+  return ZORBU_MISUSE;
+}
+
+// The free part of an output buffer, or nullopt-like empty with ok false
+// when the buffer cannot be used.
+bool usable(const zorbu_out* out) {
+  return out != nullptr && out->pos <= out->size &&
+         (out->dst != nullptr || out->size == 0);
+}
+
+std::span<char> room_of(zorbu_out* out) {
+  return {static_cast<char*>(out->dst) + out->pos, out->size - out->pos};
+}
+
+void advance(zorbu_out* out, std::span<char> room) {
+  out->pos = out->size - room.size();
+}
+
+}  // namespace
+
+extern "C" {
+
+unsigned zorbu_version_number(void) { return ZORBU_VERSION_NUMBER; }
+
+const char* zorbu_version_string(void) { return ZORBU_VERSION_STRING; }
+
+zorbu_stream* zorbu_create(const char* kernels) {
+  const zorbu::simd::kernels* set = kernels == nullptr
+                                        ? &zorbu::simd::best_kernels()
+                                        : zorbu::simd::kernels_named(kernels);
+  if (set == nullptr) return nullptr;
+  auto* handle = new (std::nothrow) zorbu_stream;
+  if (handle == nullptr) return nullptr;
+  handle->stream = zorbu::rt_stream::create(*set);
+  if (!handle->stream) {
+    delete handle;
+    return nullptr;
+  }
+  return handle;
+}
+
+void zorbu_free(zorbu_stream* stream) { delete stream; }
+
+zorbu_result zorbu_reset(zorbu_stream* stream) {
+  if (stream == nullptr) return ZORBU_MISUSE;
+  stream->stream->reset();
+  return ZORBU_DONE;
+}
+
+zorbu_result zorbu_push(zorbu_stream* stream, zorbu_in* in, zorbu_out* out) {
+  if (stream == nullptr || in == nullptr || in->pos > in->size ||
+      (in->src == nullptr && in->size != 0) || !usable(out)) {
+    return ZORBU_MISUSE;
+  }
+  std::string_view rest(static_cast<const char*>(in->src) + in->pos,
+                        in->size - in->pos);
+  std::span<char> room = room_of(out);
+  const zorbu_result result = result_of(stream->stream->push(rest, room));
+  in->pos = in->size - rest.size();
+  advance(out, room);
+  return result;
+}
+
+zorbu_result zorbu_finish(zorbu_stream* stream, zorbu_out* out) {
+  if (stream == nullptr || !usable(out)) return ZORBU_MISUSE;
+  std::span<char> room = room_of(out);
+  const zorbu_result result = result_of(stream->stream->finish(room));
+  advance(out, room);
+  return result;
+}
+
+const char* zorbu_kernels(const zorbu_stream* stream) {
+  // The kernel sets' names are literals, so the view ends in a NUL.
+  return stream == nullptr ? "" : stream->stream->kernels().name.data();
+}
+
+const char* zorbu_result_text(zorbu_result result) {
+  switch (result) {
+    case ZORBU_DONE:
+      return "done";
+    case ZORBU_OUTPUT_FULL:
+      return "output room needed";
+    case ZORBU_INVALID:
+      return "error: invalid rt file";
+    case ZORBU_OUT_OF_MEMORY:
+      return "error: out of memory";
+    case ZORBU_MISUSE:
+      return "error: misuse of the zorbu interface";
+  }
+  return "unknown result";
+}
+
+size_t zorbu_bound(size_t input_size) {
+  // Every byte becomes three at most ("<" becomes "{{{"); a tag and the
+  // "</time>" before it take less than three a byte of the tag; the last
+  // "</time>" comes on top.
+  constexpr size_t kEnd = 64;
+  if (input_size > (SIZE_MAX - kEnd) / 3) return SIZE_MAX;
+  return 3 * input_size + kEnd;
+}
+
+zorbu_result zorbu_convert(const void* src, size_t src_size, void* dst,
+                           size_t dst_capacity, size_t* dst_size) {
+  if ((src == nullptr && src_size != 0) ||
+      (dst == nullptr && dst_capacity != 0) || dst_size == nullptr) {
+    return ZORBU_MISUSE;
+  }
+  *dst_size = 0;
+  zorbu_stream* stream = zorbu_create(nullptr);
+  if (stream == nullptr) return ZORBU_OUT_OF_MEMORY;
+  zorbu_in in{src, src_size, 0};
+  zorbu_out out{dst, dst_capacity, 0};
+  zorbu_result result = zorbu_push(stream, &in, &out);
+  if (result == ZORBU_DONE) result = zorbu_finish(stream, &out);
+  *dst_size = result == ZORBU_INVALID ? 0 : out.pos;
+  zorbu_free(stream);
+  return result;
+}
+
+}  // extern "C"
