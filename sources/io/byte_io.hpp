@@ -53,7 +53,7 @@ class fd_sink final : public byte_sink {
 // refill().
 class block_reader {
  public:
-  static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
+  static constexpr std::size_t kDefaultBlock = std::size_t{128} << 10;
   // How many unconsumed bytes a caller may leave before a refill.
   static constexpr std::size_t kMaxCarry = 4096;
 
