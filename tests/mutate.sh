@@ -25,7 +25,6 @@ edit colour-code-olive sources/format/rt_format.hpp '{"olive", "#808000"}' '{"ol
 edit colour-code-silver sources/format/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
 edit colour-name sources/format/rt_format.hpp '{"gray", ' '{"grav", '
 edit colour-name-quote sources/format/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
-edit key-word sources/format/rt_format.hpp 'kColourKey = "color=";' 'kColourKey = "colur=";'
 edit window-word sources/format/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
 edit escape-brace sources/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
 edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
@@ -40,8 +39,8 @@ edit line-limit sources/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024
 edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
 edit font-rule sources/rt/rt_filter.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
 edit value-offset sources/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted sources/simd/generic/colour_values.hpp 'if (first_key) return sign[-1] == kColourKey[kKey - 2];' ''
-edit later-keys-quoted sources/simd/generic/colour_values.hpp 'kQuotedColourKey.data() + kKey - 3, 4) == 0' 'kQuotedColourKey.data() + kKey - 3, 3) == 0'
+edit first-key-unquoted sources/simd/generic/colour_values.hpp "if (first_key) return sign[-1] == 'r';" ''
+edit later-keys-quoted sources/simd/generic/colour_values.hpp 'sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0' 'std::memcmp(sign - 2, "or=", 3) == 0'
 edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
@@ -54,13 +53,21 @@ edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast
 edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
 edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
-edit invalid-writes-nothing sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_) return outcome::invalid;' ''
+edit invalid-writes-nothing sources/rt/rt_filter.cpp '    if (count_lines(held) == closing_) {
+      result_ = outcome::invalid;
+      return step_status::finished;
+    }
+' ''
 edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
-edit no-window sources/rt/rt_filter.cpp 'if (closing_ == 0) return outcome::invalid;' ''
+edit no-window sources/rt/rt_filter.cpp '    if (closing_ == 0) {
+      result_ = outcome::invalid;
+      return step_status::finished;
+    }
+    held_first_line_' '    held_first_line_'
 edit held-lines sources/rt/rt_filter.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
-edit read-error-made-up sources/rt/rt_filter.cpp 'if (in_.failed()) return outcome::unreadable;' ''
-edit stream-before-read sources/rt/rt_filter.cpp 'if (!out_.flush()) return outcome::unwritable;
-      if (!in_.refill()) break;' 'if (!in_.refill()) break;'
+edit read-error-made-up sources/rt/rt_filter.cpp 'return run.reading_first_line() ? outcome::invalid : outcome::unreadable;' 'break;'
+edit stream-before-read sources/rt/rt_filter.cpp '    if (!buffered.flush()) return outcome::unwritable;
+    if (!reader.refill()' '    if (!reader.refill()'
 edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
 edit free-slot sources/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
 edit tail-mask sources/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
@@ -114,8 +121,8 @@ edit help-status sources/main.cpp '  return 0;
 }  // namespace'
 edit poll-on-eagain sources/io/byte_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
 edit write-takes-nothing sources/io/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
-edit write-failure sources/rt/rt_filter.cpp 'return out_.flush() ? outcome::rewritten : outcome::unwritable;' 'out_.flush();
-    return outcome::rewritten;'
+edit write-failure sources/rt/rt_filter.cpp 'return buffered.flush() ? outcome::rewritten : outcome::unwritable;' 'buffered.flush();
+  return outcome::rewritten;'
 edit into-climbs sources/folder/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
 edit into-empty-folders sources/folder/output_path.cpp '!component.empty() && component != "."' 'component != "."'
 edit into-no-follow sources/folder/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
@@ -131,7 +138,7 @@ edit into-status sources/folder/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSom
 edit into-no-files sources/folder/into_folder.cpp 'if (files.empty()) return 0;' ''
 edit into-umask sources/folder/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
 edit into-stdin sources/folder/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
-edit stream-step-limit sources/rt/rt_filter.cpp '    if (limited) return step_status::again;' ''
+edit stream-takes-input sources/rt/rt_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
 edit stream-drain sources/rt/rt_stream.cpp 'return n == pending.size();' 'return true;'
 edit stream-invalid-stays sources/rt/rt_stream.cpp 'if (last_ == filter_run::step_status::finished) return status::invalid;' 'if (last_ == filter_run::step_status::finished) return status::done;'
 edit stream-push-after-finish sources/rt/rt_stream.cpp 'if (ended_) return status::misuse;' ''

@@ -108,12 +108,13 @@ constexpr name_slots kHashedNames = hash_names();
 // quote; there must be 8 * kNameWords bytes at p, all of them text, and
 // room for eight at out.
 inline void replace_value(const char*& p, char*& out) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
   const hashed_name& s = kHashedNames.slot[slot_of(p)];
-  std::uint64_t differ = 0;
-  for (std::size_t w = 0; w < kNameWords; ++w) {
-    std::uint64_t word;
-    std::memcpy(&word, p + 8 * w, sizeof word);
-    differ |= (word ^ s.bits[w]) & s.mask[w];
+  std::uint64_t differ = (word ^ s.bits[0]) & s.mask[0];
+  if constexpr (kNameWords > 1) {
+    std::memcpy(&word, p + 8, sizeof word);
+    differ |= (word ^ s.bits[1]) & s.mask[1];
   }
   // All ones on a hit, else zero: what is skipped and written is masked,
   // not branched on, since values are as unpredictable as captions.
@@ -134,11 +135,13 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
   p += value - padded;
 }
 
-// The key's "color=", whose '=' a value follows one byte on.
+// The key's "color=", whose '=' a value follows one byte on. It is
+// compared as literal words, which the compiler folds into the loads, and
+// which must be the key's.
 constexpr std::size_t kKey = kColourKey.size();
-static_assert(kKey == 6 && kColourKey.back() == '=',
-              "the kernels compare a key as four bytes, then the last two "
-              "and the quote");
+static_assert(kColourKey == std::string_view("color="),
+              "the kernels compare the key as \"colo\", then \"or=\" and a "
+              "quote: change them with it");
 
 // Returns true if the '=' at sign ends a key: "color" before it, starting
 // at from or later, and for every key but the first, a quote after it,
@@ -147,12 +150,11 @@ inline bool is_key(const char* sign, const char* from, const char* end,
                    bool first_key) {
   // Compared four bytes at a time: "colo", then "or=" and the quote.
   if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
-      std::memcmp(sign - (kKey - 1), kColourKey.data(), 4) != 0) {
+      std::memcmp(sign - (kKey - 1), "colo", 4) != 0) {
     return false;
   }
-  if (first_key) return sign[-1] == kColourKey[kKey - 2];
-  return sign + 1 != end &&
-         std::memcmp(sign - 2, kQuotedColourKey.data() + kKey - 3, 4) == 0;
+  if (first_key) return sign[-1] == 'r';
+  return sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0;
 }
 
 // Writes the byte after a key's '=', then the value one byte on, replaced
