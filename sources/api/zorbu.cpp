@@ -30,8 +30,8 @@ zorbu_result result_of(zorbu::rt_stream::status status) {
   return ZORBU_MISUSE;
 }
 
-// The free part of an output buffer, or nullopt-like empty with ok false
-// when the buffer cannot be used.
+// Returns true when an output buffer may be written: not null, its position
+// within its size, and bytes behind it when it has room.
 bool usable(const zorbu_out* out) {
   return out != nullptr && out->pos <= out->size &&
          (out->dst != nullptr || out->size == 0);

@@ -24,54 +24,33 @@ constexpr std::size_t kReaderSize = block_reader::storage_for(kStepLimit);
 constexpr std::size_t kOutputSize = 4 * kStepLimit + body_writer::kLargestRoom +
                                     4 * text_converter::max_output(kMaxLine);
 
-// The output is taken by the caller, never written anywhere: a write
-// would mean that a step outgrew kOutputSize, which the debug builds the
-// tests run check after every step.
-class no_sink final : public byte_sink {
- public:
-  bool write(std::string_view) override { return false; }
-};
-
 }  // namespace
 
-struct rt_stream::parts {
-  parts(char* storage, const simd::kernels& kernels)
-      : reader({storage, kReaderSize}),
-        out(sink, {storage + kReaderSize, kOutputSize}),
-        run(reader, out, kernels, kStepLimit) {}
-  no_sink sink;
-  block_reader reader;
-  output_buffer out;
-  filter_run run;
-};
+// A step never writes its output out, which the debug builds the tests run
+// check after every step: a write would mean it outgrew kOutputSize.
+rt_stream::parts::parts(char* storage, const simd::kernels& kernels)
+    : reader({storage, kReaderSize}),
+      out(sink, {storage + kReaderSize, kOutputSize}),
+      run(reader, out, kernels, kStepLimit) {}
 
 std::unique_ptr<rt_stream> rt_stream::create(const simd::kernels& kernels) {
-  // Not new (std::nothrow): it reports failure by throwing inside.
+  // Not new (std::nothrow) for the storage: it reports failure by throwing
+  // inside.
   char* const storage =
       static_cast<char*>(std::malloc(kReaderSize + kOutputSize));
   if (storage == nullptr) return nullptr;
-  try {
-    return std::unique_ptr<rt_stream>(new rt_stream(storage, kernels));
-  } catch (const std::bad_alloc&) {
-    std::free(storage);
-    return nullptr;
-  }
+  auto* stream = new (std::nothrow) rt_stream(storage, kernels);
+  if (stream == nullptr) std::free(storage);
+  return std::unique_ptr<rt_stream>(stream);
 }
 
 rt_stream::rt_stream(char* storage, const simd::kernels& kernels)
-    : storage_(storage),
-      kernels_(kernels),
-      parts_(std::make_unique<parts>(storage, kernels)) {}
-
-rt_stream::~rt_stream() {
-  parts_.reset();
-  std::free(storage_);
+    : storage_(storage, &std::free), kernels_(kernels) {
+  parts_.emplace(storage, kernels);
 }
 
 void rt_stream::reset() {
-  // The parts hold no memory of their own: making them again is cheap.
-  parts_->~parts();
-  new (parts_.get()) parts(storage_, kernels_);
+  parts_.emplace(storage_.get(), kernels_);
   last_ = filter_run::step_status::need_input;
   ended_ = false;
 }
@@ -85,10 +64,9 @@ bool rt_stream::drain(std::span<char>& out) {
   return n == pending.size();
 }
 
-filter_run::step_status rt_stream::step() {
+void rt_stream::step() {
   last_ = parts_->run.step();
   assert(parts_->out.ok());
-  return last_;
 }
 
 rt_stream::status rt_stream::push(std::string_view& in, std::span<char>& out) {

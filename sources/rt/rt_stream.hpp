@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -26,7 +28,7 @@ class rt_stream {
 
   // Returns a new stream, or nullptr when its memory cannot be had.
   static std::unique_ptr<rt_stream> create(const simd::kernels& kernels);
-  ~rt_stream();
+  ~rt_stream() = default;
   rt_stream(const rt_stream&) = delete;
   rt_stream& operator=(const rt_stream&) = delete;
 
@@ -41,16 +43,31 @@ class rt_stream {
   const simd::kernels& kernels() const { return kernels_; }
 
  private:
+  // The output is taken by the caller, never written anywhere.
+  class no_sink final : public byte_sink {
+   public:
+    bool write(std::string_view) override { return false; }
+  };
+
+  // A run over the stream's storage; they refer to each other, so a reset
+  // makes them anew together.
+  struct parts {
+    parts(char* storage, const simd::kernels& kernels);
+    no_sink sink;
+    block_reader reader;
+    output_buffer out;
+    filter_run run;
+  };
+
   rt_stream(char* storage, const simd::kernels& kernels);
   // Copies pending output to out; returns false while some is left.
   bool drain(std::span<char>& out);
-  // Steps the run once; returns its status.
-  filter_run::step_status step();
+  // Steps the run once.
+  void step();
 
-  char* storage_;
+  std::unique_ptr<char, decltype(&std::free)> storage_;
   const simd::kernels& kernels_;
-  struct parts;
-  std::unique_ptr<parts> parts_;
+  std::optional<parts> parts_;
   filter_run::step_status last_ = filter_run::step_status::need_input;
   bool ended_ = false;
 };
