@@ -42,6 +42,17 @@ def sets_here():
     return here
 
 
+class ShortWrites:
+    """A binary destination that takes at most three bytes a write."""
+
+    def __init__(self):
+        self.data = bytearray()
+
+    def write(self, data):
+        self.data += bytes(data[:3])
+        return min(len(data), 3)
+
+
 class GoldenCases(unittest.TestCase):
     def test_convert_stream_and_file_give_the_programs_bytes(self):
         rng = random.Random(5)
@@ -85,6 +96,11 @@ class GoldenCases(unittest.TestCase):
                             zorbu.convert_file(reader, writer)
                         with open(dst, "rb") as f:
                             self.assertEqual(f.read(), want)
+                        # A destination that takes a few bytes a write, as
+                        # a raw file or a pipe may, still gets all of them.
+                        sink = ShortWrites()
+                        zorbu.convert_file(src, sink)
+                        self.assertEqual(bytes(sink.data), want)
                         os.unlink(dst)
 
 

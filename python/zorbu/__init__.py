@@ -278,17 +278,22 @@ _serial = itertools.count()
 
 def _stat(f: PathOrFile):
     try:
-        if hasattr(f, "fileno"):
+        if hasattr(f, "read") or hasattr(f, "write"):
             return os.fstat(f.fileno())
         return os.stat(f)
-    except (OSError, ValueError, io.UnsupportedOperation):
+    except (OSError, ValueError, AttributeError, io.UnsupportedOperation):
         return None
 
 
-def _write_all(fd: int, data: bytes) -> None:
+def _write_all(write, data: bytes) -> None:
+    """Write all of data through write, which may take less than it is
+    given, as os.write and unbuffered files do."""
     view = memoryview(data)
     while view:
-        view = view[os.write(fd, view):]
+        taken = write(view)
+        if taken is None:
+            raise BlockingIOError("the destination took nothing")
+        view = view[taken:]
 
 
 def _convert_fds(read, write) -> None:
@@ -322,7 +327,7 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
         read = functools.partial(os.read, source_fd)
     try:
         if hasattr(dst, "write"):
-            _convert_fds(read, dst.write)
+            _convert_fds(read, functools.partial(_write_all, dst.write))
             return
         path = os.fspath(dst)
         folder = os.path.dirname(path) or "."
@@ -337,7 +342,8 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
                 continue
         try:
             try:
-                _convert_fds(read, functools.partial(_write_all, fd))
+                _convert_fds(read, functools.partial(_write_all,
+                                                     functools.partial(os.write, fd)))
             finally:
                 os.close(fd)
             os.replace(partial, path)
