@@ -15,12 +15,12 @@ namespace zorbu::message {
 inline constexpr std::string_view kUsage = "usage: zorbu filename";
 inline constexpr std::string_view kUsageInto =
     "usage: zorbu --into DIR FILE...";
-inline constexpr std::string_view kInvalid = "error: invalid rt file";
+inline constexpr std::string_view kInvalid = kInvalidText;
 inline constexpr std::string_view kInputIsOutput =
     "error: input file is output file";
 inline constexpr std::string_view kUnreadable = "error: cannot read input";
 inline constexpr std::string_view kUnwritable = "error: cannot write output";
-inline constexpr std::string_view kOutOfMemory = "error: out of memory";
+inline constexpr std::string_view kOutOfMemory = kOutOfMemoryText;
 // Followed by the system's reason.
 inline constexpr std::string_view kCannotOpen = "error: cannot open input: ";
 inline constexpr std::string_view kCannotMakeFolder =

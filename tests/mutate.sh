@@ -102,9 +102,9 @@ edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(s
   }
   char* finish()'
 edit kernel-tag-name sources/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
-edit message-invalid sources/messages.hpp '"error: invalid rt file"' '"error: invalid rt-file"'
+edit message-invalid sources/rt/outcome.hpp '"error: invalid rt file"' '"error: invalid rt-file"'
 edit message-usage sources/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
-edit message-memory sources/messages.hpp '"error: out of memory"' '"error: no memory"'
+edit message-memory sources/rt/outcome.hpp '"error: out of memory"' '"error: no memory"'
 edit message-newline sources/messages.hpp "line[size] = '\\n';" "line[size] = ' ';"
 edit exit-status sources/main.cpp 'return -1;' 'return 1;'
 edit same-file sources/main.cpp 'in.st_ino == out.st_ino;' 'false;'

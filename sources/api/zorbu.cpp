@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "rt/outcome.hpp"
 #include "rt/rt_stream.hpp"
 #include "simd/kernels.hpp"
 
@@ -110,9 +111,9 @@ const char* zorbu_result_text(zorbu_result result) {
     case ZORBU_OUTPUT_FULL:
       return "output room needed";
     case ZORBU_INVALID:
-      return "error: invalid rt file";
+      return zorbu::kInvalidText;
     case ZORBU_OUT_OF_MEMORY:
-      return "error: out of memory";
+      return zorbu::kOutOfMemoryText;
     case ZORBU_MISUSE:
       return "error: misuse of the zorbu interface";
   }

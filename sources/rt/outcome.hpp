@@ -13,4 +13,9 @@ enum class outcome : std::uint8_t {
   out_of_memory  // the run's memory could not be had; nothing was read
 };
 
+// What a run that ends invalid or out of memory says, in the program's
+// messages and in the library's texts alike.
+inline constexpr char kInvalidText[] = "error: invalid rt file";
+inline constexpr char kOutOfMemoryText[] = "error: out of memory";
+
 }  // namespace zorbu
