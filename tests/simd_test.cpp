@@ -21,6 +21,12 @@ using namespace std::string_literals;
 class SimdKernels : public EachKernelSet {};
 ZORBU_ON_EACH_KERNEL_SET(SimdKernels);
 
+// The suite runs on the set named on the command line, not on the one the
+// program would choose.
+TEST_P(SimdKernels, RunsOnTheSetUnderTest) {
+  EXPECT_EQ(&set(), &test_kernels());
+}
+
 std::string random_text(std::mt19937& rng, std::size_t size) {
   static const char kBytes[] = "<>=<>=tt<time<tim ime\n\0\xff\x3f\x7b{}abc";
   std::string text;

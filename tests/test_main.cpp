@@ -9,7 +9,8 @@
 #include "kernel_sets.hpp"
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
+  // The set is chosen before GoogleTest is set up, which instantiates the
+  // suites that run on it.
   constexpr std::string_view kOption = "--kernels=";
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
     }
     zorbu::kernels_under_test_slot() = set;
   }
+  testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
