@@ -8,10 +8,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "io/byte_io.hpp"
+#include "buffers/byte_buffers.hpp"
+#include "filter/pull_driver.hpp"
 #include "memory_io.hpp"
 #include "rt/lines.hpp"
-#include "rt/rt_filter.hpp"
 #include "rt/tag_search.hpp"
 #include "rt/text_converter.hpp"
 #include "simd/kernels.hpp"
@@ -229,7 +229,7 @@ void BM_ApiConvert(benchmark::State& state) {
 void BM_ApiStream4KiBPushes(benchmark::State& state) {
   const std::string file = file_for(static_cast<int>(state.range(0)));
   std::string out(zorbu_bound(file.size()), '\0');
-  zorbu_stream* stream = zorbu_create(nullptr);
+  zorbu_stream* stream = zorbu_create();
   for (auto _ : state) {
     zorbu_reset(stream);
     zorbu_out room{out.data(), out.size(), 0};

@@ -13,7 +13,7 @@ out=$(mktemp -d -p /dev/shm)
 trap 'rm -rf "$work" "$out"' EXIT
 cmake --preset default >/dev/null
 cmake --build --preset default --target zorbu zorbu_shared >/dev/null
-lib=$PWD/build/default/libzorbu.so.0
+lib=$PWD/build/default/libzorbu.so.1
 export ZORBU_LIBRARY=$lib PYTHONPATH=$PWD/python
 echo "CPU: $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) processors"
 

@@ -1,7 +1,7 @@
 // The whole program on an in-memory file. The same bytes read whole, read a
-// few bytes at a time, and read from a real file descriptor must give what
-// the slow whole-file rewrite gives: its output, or nothing for an invalid
-// file.
+// few bytes at a time, read from a real file descriptor, and converted in
+// one shot into room of exactly the output's size must give what the slow
+// whole-file rewrite gives: its output, or nothing for an invalid file.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,10 +10,11 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "io/byte_io.hpp"
+#include "fd_io.hpp"
+#include "filter/one_shot.hpp"
 #include "memory_io.hpp"
 #include "reference.hpp"
-#include "rt/rt_filter.hpp"
+#include "zorbu_internal.hpp"
 
 namespace {
 
@@ -70,5 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   zorbu::memory_source trickle(file, chunk);
   check(run(trickle, buffer, kernels) == whole);
   check(run_from_file(file, kernels) == whole);
+
+  std::string room(whole.out.size(), '\0');
+  const zorbu::one_shot_result once =
+      zorbu::convert_one_shot(file, room, kernels);
+  room.resize(once.written);
+  check(result{once.result, room} == whole);
   return 0;
 }

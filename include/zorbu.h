@@ -8,23 +8,27 @@
  * split. A stream's memory is allocated when it is made, and nothing else
  * is: no descriptor is read or written, nothing is printed, and nothing is
  * shared between streams, so separate streams may be used on separate
- * threads at once. One stream must not be used by two threads at once. */
+ * threads at once. One stream must not be used by two threads at once.
+ *
+ * From 1.0 on the interface only grows: what is here keeps its meaning, its
+ * values and its bound. */
 #ifndef ZORBU_H
 #define ZORBU_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define ZORBU_VERSION_MAJOR 0
-#define ZORBU_VERSION_MINOR 5
+#define ZORBU_VERSION_MAJOR 1
+#define ZORBU_VERSION_MINOR 0
 #define ZORBU_VERSION_PATCH 0
 #define ZORBU_VERSION_NUMBER                                 \
   (ZORBU_VERSION_MAJOR * 10000 + ZORBU_VERSION_MINOR * 100 + \
    ZORBU_VERSION_PATCH)
-#define ZORBU_VERSION_STRING "0.5.0"
+#define ZORBU_VERSION_STRING "1.0.0"
 
 #if defined(ZORBU_BUILDING_LIBRARY)
 #define ZORBU_API __attribute__((visibility("default")))
@@ -37,7 +41,8 @@ typedef enum zorbu_result {
   ZORBU_OUTPUT_FULL = 1,   /* output is due: call again with more room */
   ZORBU_INVALID = 2,       /* the input is not an rt file */
   ZORBU_OUT_OF_MEMORY = 3, /* memory could not be had */
-  ZORBU_MISUSE = 4         /* a null pointer, or a push after finish */
+  ZORBU_MISUSE = 4,        /* a null pointer, or a call out of order */
+  ZORBU_UNSUPPORTED = 5    /* no such kernel set runs on this processor */
 } zorbu_result;
 
 /* Input: bytes from src + pos to src + size are still to be taken. */
@@ -56,28 +61,55 @@ typedef struct zorbu_out {
 
 typedef struct zorbu_stream zorbu_stream;
 
+/* The most bytes the output of an input of n bytes can take: 3n + 64, or
+ * SIZE_MAX when that does not fit in a size_t. A constant expression for a
+ * constant n, for sizing a static buffer; it evaluates n twice. Part of the
+ * ABI: no later version gives a larger bound. */
+#define ZORBU_BOUND(n)                                          \
+  ((size_t)(n) > (SIZE_MAX - (size_t)64) / 3 ? (size_t)SIZE_MAX \
+                                             : (size_t)(n)*3 + (size_t)64)
+
 /* Returns ZORBU_VERSION_NUMBER of the library in use. */
 ZORBU_API unsigned zorbu_version_number(void);
 
 /* Returns ZORBU_VERSION_STRING of the library in use. */
 ZORBU_API const char *zorbu_version_string(void);
 
-/* Returns a new stream on the kernel set named (NULL for the widest this
- * processor runs); NULL when memory is short or the processor cannot run
- * that set. */
-ZORBU_API zorbu_stream *zorbu_create(const char *kernels);
+/* Returns a new stream on the widest kernel set this processor runs; NULL
+ * only when memory is short. */
+ZORBU_API zorbu_stream *zorbu_create(void);
 
 /* Frees a stream; NULL is accepted and ignored. */
 ZORBU_API void zorbu_free(zorbu_stream *stream);
 
-/* Starts the stream again on a new input; ZORBU_MISUSE for NULL. */
+/* Chooses the stream's kernel set by name, before anything is pushed:
+ * "portable" everywhere, and "sse2", "avx2" and "avx512" on x86-64 where the
+ * processor has their instructions. They give the same bytes; the choice is
+ * for tests and measurements. Returns ZORBU_DONE, ZORBU_UNSUPPORTED for a
+ * name unknown or not runnable here (the set stays as it was), or
+ * ZORBU_MISUSE for a NULL argument or after a zorbu_push or zorbu_finish
+ * since zorbu_create or zorbu_reset, even of nothing. */
+ZORBU_API zorbu_result zorbu_set_kernels(zorbu_stream *stream,
+                                         const char *name);
+
+/* Returns the name of the stream's kernel set, such as "avx2"; "" for
+ * NULL. */
+ZORBU_API const char *zorbu_kernels(const zorbu_stream *stream);
+
+/* Starts the stream again on a new input, with the same kernel set;
+ * ZORBU_MISUSE for NULL. */
 ZORBU_API zorbu_result zorbu_reset(zorbu_stream *stream);
 
 /* Takes what it can of in and writes what is decided to out, advancing
  * both positions. Returns ZORBU_DONE when all of in was taken,
  * ZORBU_OUTPUT_FULL when output is due and out is full, ZORBU_INVALID as
- * soon as the input is known not to be an rt file (and on every push after
- * that), ZORBU_MISUSE for a NULL argument or a push after zorbu_finish. */
+ * soon as the input is known not to be an rt file, ZORBU_MISUSE for a NULL
+ * argument, a position past its size, or a push after a zorbu_finish.
+ *
+ * After ZORBU_INVALID from a push or a finish, every push and finish
+ * returns ZORBU_INVALID until zorbu_reset. After a zorbu_finish that
+ * returned ZORBU_DONE, a push is ZORBU_MISUSE and a finish returns
+ * ZORBU_DONE with nothing written. */
 ZORBU_API zorbu_result zorbu_push(zorbu_stream *stream, zorbu_in *in,
                                   zorbu_out *out);
 
@@ -88,23 +120,21 @@ ZORBU_API zorbu_result zorbu_push(zorbu_stream *stream, zorbu_in *in,
  * NULL argument. */
 ZORBU_API zorbu_result zorbu_finish(zorbu_stream *stream, zorbu_out *out);
 
-/* Returns the name of the stream's kernel set, such as "avx2"; "" for
- * NULL. */
-ZORBU_API const char *zorbu_kernels(const zorbu_stream *stream);
-
-/* Returns a fixed one-line text for a result, such as
- * "error: invalid rt file"; "unknown result" for any other value. */
+/* Returns a fixed phrase for a result, such as "invalid rt file", with no
+ * newline; "unknown result" for any other value. */
 ZORBU_API const char *zorbu_result_text(zorbu_result result);
 
-/* Returns the most bytes the output of an input of input_size bytes can
- * take; SIZE_MAX when that does not fit in a size_t. */
+/* Returns ZORBU_BOUND(input_size). */
 ZORBU_API size_t zorbu_bound(size_t input_size);
 
 /* Converts a whole input at once into dst, of dst_capacity bytes, on the
- * widest kernel set, and stores the output's size in *dst_size. Returns
- * ZORBU_DONE, ZORBU_INVALID (nothing written), ZORBU_OUTPUT_FULL when
- * dst_capacity is short (zorbu_bound never is), ZORBU_OUT_OF_MEMORY, or
- * ZORBU_MISUSE for a NULL pointer where bytes are expected. */
+ * widest kernel set, with no allocation: what it needs besides the two
+ * buffers is on the stack (64 KiB at most). Returns ZORBU_DONE;
+ * ZORBU_INVALID, with *dst_size 0; ZORBU_OUTPUT_FULL when dst_capacity is
+ * short (ZORBU_BOUND never is), with dst filled by the output's first
+ * *dst_size bytes; or ZORBU_MISUSE, with *dst_size untouched, for a NULL
+ * pointer where bytes are expected. *dst_size is the count of bytes
+ * written on every other return. */
 ZORBU_API zorbu_result zorbu_convert(const void *src, size_t src_size,
                                      void *dst, size_t dst_capacity,
                                      size_t *dst_size);

@@ -1,6 +1,6 @@
 """Installs the zorbu package: pure Python over libzorbu through ctypes, so
 nothing is compiled and nothing is needed beyond the standard library and
-the library itself (Debian's libzorbu0, or ZORBU_LIBRARY for a prefix)."""
+the library itself (Debian's libzorbu1, or ZORBU_LIBRARY for a prefix)."""
 from setuptools import setup
 
 setup(

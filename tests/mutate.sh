@@ -20,139 +20,149 @@ cmake --build "$work/build" -j2 >/dev/null
 names=() files=() olds=() news=()
 edit() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
 
-edit colour-code sources/format/rt_format.hpp '"#ffa500"' '"#ffa501"'
-edit colour-code-olive sources/format/rt_format.hpp '{"olive", "#808000"}' '{"olive", "#808001"}'
-edit colour-code-silver sources/format/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
-edit colour-name sources/format/rt_format.hpp '{"gray", ' '{"grav", '
-edit colour-name-quote sources/format/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
-edit window-word sources/format/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
-edit escape-brace sources/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
-edit escape-last-byte sources/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
-edit escape-group-row sources/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
-edit escape-second-half sources/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
-edit tag-pair-both sources/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, a), is(w, b));' 'return _mm256_or_si256(is(v, a), is(w, b));'
-edit tag-pair-high sources/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
-edit tag-two-blocks-step sources/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
-edit tag-two-blocks-last sources/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
-edit escape-scalar sources/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
-edit line-limit sources/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
-edit line-limit-backwards sources/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
-edit font-rule sources/rt/rt_filter.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
-edit value-offset sources/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted sources/simd/generic/colour_values.hpp "if (first_key) return sign[-1] == 'r';" ''
-edit later-keys-quoted sources/simd/generic/colour_values.hpp 'sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0' 'std::memcmp(sign - 2, "or=", 3) == 0'
-edit empty-name sources/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
-edit name-ends-at-space sources/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
-edit self-closing-slash sources/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
-edit self-closing-rewrite sources/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
-edit one-tag-a-line sources/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
-edit one-tag-a-line-kernel sources/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
-edit close-text sources/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
-edit close-text-kernel sources/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
-edit text-before-tag sources/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
-edit text-before-a-later-tag sources/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
+edit colour-code lib/format/rt_format.hpp '"#ffa500"' '"#ffa501"'
+edit colour-code-olive lib/format/rt_format.hpp '{"olive", "#808000"}' '{"olive", "#808001"}'
+edit colour-code-silver lib/format/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
+edit colour-name lib/format/rt_format.hpp '{"gray", ' '{"grav", '
+edit colour-name-quote lib/format/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
+edit window-word lib/format/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
+edit escape-brace lib/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
+edit escape-last-byte lib/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
+edit escape-group-row lib/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
+edit escape-second-half lib/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
+edit tag-pair-both lib/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, a), is(w, b));' 'return _mm256_or_si256(is(v, a), is(w, b));'
+edit tag-pair-high lib/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
+edit tag-two-blocks-step lib/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
+edit tag-two-blocks-last lib/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
+edit escape-scalar lib/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
+edit line-limit lib/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
+edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
+edit font-rule lib/filter/filter_core.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
+edit value-offset lib/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
+edit first-key-unquoted lib/simd/generic/colour_values.hpp "if (first_key) return sign[-1] == 'r';" ''
+edit later-keys-quoted lib/simd/generic/colour_values.hpp 'sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0' 'std::memcmp(sign - 2, "or=", 3) == 0'
+edit empty-name lib/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
+edit name-ends-at-space lib/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
+edit self-closing-slash lib/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
+edit self-closing-rewrite lib/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
+edit one-tag-a-line lib/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
+edit one-tag-a-line-kernel lib/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
+edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
+edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
+edit text-before-tag lib/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
+edit text-before-a-later-tag lib/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
                     end);' ''
-edit text-before-tag-kernel sources/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
-edit invalid-writes-nothing sources/rt/rt_filter.cpp '    if (count_lines(held) == closing_) {
+edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
+edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       result_ = outcome::invalid;
       return step_status::finished;
     }
 ' ''
-edit negative-count-passes sources/rt/rt_filter.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
-edit no-window sources/rt/rt_filter.cpp '    if (closing_ == 0) {
+edit negative-count-passes lib/filter/filter_core.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
+edit no-window lib/filter/filter_core.cpp '    if (closing_ == 0) {
       result_ = outcome::invalid;
       return step_status::finished;
     }
     held_first_line_' '    held_first_line_'
-edit held-lines sources/rt/rt_filter.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
-edit read-error-made-up sources/rt/rt_filter.cpp 'return run.reading_first_line() ? outcome::invalid : outcome::unreadable;' 'break;'
-edit stream-before-read sources/rt/rt_filter.cpp '    if (!buffered.flush()) return outcome::unwritable;
+edit held-lines lib/filter/filter_core.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
+edit read-error-made-up lib/filter/pull_driver.cpp 'return run.reading_first_line() ? outcome::invalid : outcome::unreadable;' 'break;'
+edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return outcome::unwritable;
     if (!reader.refill()' '    if (!reader.refill()'
-edit key-across-pieces sources/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
-edit free-slot sources/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
-edit tail-mask sources/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
-edit whole-blocks-end sources/simd/generic/block_walk.hpp 'return reach_end(p, end, readable_end, V::kWidth, kTail);' 'return reach_end(p, end, readable_end, V::kWidth - 1, kTail);'
-edit whole-run-flush sources/simd/generic/convert_text.hpp '  void start_whole() {
+edit key-across-pieces lib/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
+edit free-slot lib/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
+edit tail-mask lib/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'
+edit whole-blocks-end lib/simd/generic/block_walk.hpp 'return reach_end(p, end, readable_end, V::kWidth, kTail);' 'return reach_end(p, end, readable_end, V::kWidth - 1, kTail);'
+edit whole-run-flush lib/simd/generic/convert_text.hpp '  void start_whole() {
     out = escape_stage(stage, s, out);
     s = stage;
   }' '  void start_whole() {}'
-edit whole-run-end sources/simd/generic/convert_text.hpp 'if (block.at != p) continue;' 'if (false) continue;'
-edit stage-tail sources/simd/generic/convert_text.hpp '                      static_cast<std::size_t>(stage_end - block), out);' '                      W, out);'
-edit plain-block-high sources/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));' 'const __m256i any = hits(v.lo);'
-edit plain-block-close sources/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h, b)), is(h, c));' '_mm256_or_si256(is(h, a), is(h, b)), is(h, b));'
-edit either-high sources/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
-edit sse2-plain-block sources/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
-edit sse2-two-blocks sources/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
-edit value-not-all-here sources/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
-edit plain-tag-self-closing sources/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
-edit plain-tag-slash-shape sources/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
-edit plain-tags-end sources/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
-edit reach-end sources/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
-edit value-before-a-tag sources/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {" "false)) {"
-edit tag-restart sources/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
-edit markup-keeps-brackets sources/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
-edit block-brackets sources/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
+edit whole-run-end lib/simd/generic/convert_text.hpp 'if (block.at != p) continue;' 'if (false) continue;'
+edit stage-tail lib/simd/generic/convert_text.hpp '                      static_cast<std::size_t>(stage_end - block), out);' '                      W, out);'
+edit plain-block-high lib/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_si256(hits(v.lo), hits(v.hi));' 'const __m256i any = hits(v.lo);'
+edit plain-block-close lib/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h, b)), is(h, c));' '_mm256_or_si256(is(h, a), is(h, b)), is(h, b));'
+edit either-high lib/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
+edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
+edit sse2-two-blocks lib/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
+edit value-not-all-here lib/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
+edit plain-tag-self-closing lib/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
+edit plain-tag-slash-shape lib/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
+edit plain-tags-end lib/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
+edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
+edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {" "false)) {"
+edit tag-restart lib/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
+edit markup-keeps-brackets lib/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
+edit block-brackets lib/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
   if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
   if (brackets != 0) return"
-edit stage-chunk sources/simd/generic/convert_text.hpp '    out = escape_stage(stage, s, out);
+edit stage-chunk lib/simd/generic/convert_text.hpp '    out = escape_stage(stage, s, out);
     s = stage;
   }
   char* finish()' '    out = escape_stage(stage, s - 1, out);
     s = stage;
   }
   char* finish()'
-edit kernel-tag-name sources/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
-edit message-invalid sources/rt/outcome.hpp '"error: invalid rt file"' '"error: invalid rt-file"'
-edit message-usage sources/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
-edit message-memory sources/rt/outcome.hpp '"error: out of memory"' '"error: no memory"'
-edit message-newline sources/messages.hpp "line[size] = '\\n';" "line[size] = ' ';"
-edit exit-status sources/main.cpp 'return -1;' 'return 1;'
-edit same-file sources/main.cpp 'in.st_ino == out.st_ino;' 'false;'
-edit file-size-signal sources/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
-edit reserve-descriptors sources/main.cpp '  reserve_standard_descriptors();
+edit kernel-tag-name lib/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
+edit message-invalid lib/filter/outcome.hpp '"invalid rt file"' '"invalid rt-file"'
+edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
+edit message-memory lib/filter/outcome.hpp '"out of memory"' '"no memory"'
+edit message-newline programs/messages.hpp "line[size] = '\\n';" "line[size] = ' ';"
+edit exit-status programs/main.cpp 'return -1;' 'return 1;'
+edit same-file programs/main.cpp 'in.st_ino == out.st_ino;' 'false;'
+edit file-size-signal programs/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
+edit reserve-descriptors programs/main.cpp '  reserve_standard_descriptors();
   //' '  //'
-edit stdin-dash sources/main.cpp 'name == "-";' 'name == "--";'
-edit help-status sources/main.cpp '  return 0;
+edit stdin-dash programs/main.cpp 'name == "-";' 'name == "--";'
+edit help-status programs/main.cpp '  return 0;
 }
 
 }  // namespace' '  return 1;
 }
 
 }  // namespace'
-edit poll-on-eagain sources/io/byte_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
-edit write-takes-nothing sources/io/byte_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
-edit write-failure sources/rt/rt_filter.cpp 'return buffered.flush() ? outcome::rewritten : outcome::unwritable;' 'buffered.flush();
+edit poll-on-eagain programs/fd_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
+edit write-takes-nothing programs/fd_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
+edit write-failure lib/filter/pull_driver.cpp 'return buffered.flush() ? outcome::rewritten : outcome::unwritable;' 'buffered.flush();
   return outcome::rewritten;'
-edit into-climbs sources/folder/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
-edit into-empty-folders sources/folder/output_path.cpp '!component.empty() && component != "."' 'component != "."'
-edit into-no-follow sources/folder/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
-edit into-link-message sources/folder/into_folder.cpp '      why = message::kLeavesFolder;
+edit into-climbs programs/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
+edit into-empty-folders programs/output_path.cpp '!component.empty() && component != "."' 'component != "."'
+edit into-no-follow programs/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
+edit into-link-message programs/into_folder.cpp '      why = message::kLeavesFolder;
     }' '    }'
-edit into-same-file sources/folder/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
-edit into-discard sources/folder/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
+edit into-same-file programs/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
+edit into-discard programs/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
     partial_folder = -1;' '    partial_folder = -1;'
-edit into-signals sources/folder/into_folder.cpp 'action.sa_handler = remove_partial_and_die;' ''
-edit into-close-folder sources/folder/into_folder.cpp 'if (folder != root_) ::close(folder);' ''
-edit into-escape sources/folder/into_folder.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
-edit into-status sources/folder/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSomeFailed = 0;'
-edit into-no-files sources/folder/into_folder.cpp 'if (files.empty()) return 0;' ''
-edit into-umask sources/folder/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
-edit into-stdin sources/folder/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
-edit stream-takes-input sources/rt/rt_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
-edit stream-drain sources/rt/rt_stream.cpp 'return n == pending.size();' 'return true;'
-edit stream-invalid-stays sources/rt/rt_stream.cpp 'if (last_ == filter_run::step_status::finished) return status::invalid;' 'if (last_ == filter_run::step_status::finished) return status::done;'
-edit stream-push-after-finish sources/rt/rt_stream.cpp 'if (ended_) return status::misuse;' ''
-edit read-carry sources/io/byte_io.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
+edit into-signals programs/into_folder.cpp 'action.sa_handler = remove_partial_and_die;' ''
+edit into-close-folder programs/into_folder.cpp 'if (folder != root_) ::close(folder);' ''
+edit into-escape programs/into_folder.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
+edit into-status programs/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSomeFailed = 0;'
+edit into-no-files programs/into_folder.cpp 'if (files.empty()) return 0;' ''
+edit into-umask programs/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
+edit into-stdin programs/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
+edit stream-takes-input lib/filter/push_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
+edit stream-drain lib/filter/push_stream.cpp 'return n == pending.size();' 'return true;'
+edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::step_status::finished) return status::invalid;' 'if (last_ == filter_core::step_status::finished) return status::done;'
+edit stream-push-after-finish lib/filter/push_stream.cpp 'if (ended_) return status::misuse;' ''
+edit set-kernels-after-push lib/filter/push_stream.cpp 'if (pushed_) return status::misuse;' ''
+edit push-counts-as-pushed lib/filter/push_stream.cpp '  pushed_ = true;
+  // An invalid' '  // An invalid'
+edit invalid-after-finish lib/filter/push_stream.cpp 'if (found_invalid()) return status::invalid;' ''
+edit kernels-unsupported lib/api/zorbu.cpp 'if (set == nullptr) return ZORBU_UNSUPPORTED;' 'if (set == nullptr) return ZORBU_MISUSE;'
+edit result-text-plain lib/api/zorbu.cpp 'return "kernel set not available";' 'return "error: kernel set not available";'
+edit bound-constant include/zorbu.h '(size_t)(n)*3 + (size_t)64)' '(size_t)(n)*3 + (size_t)32)'
+edit one-shot-in-place lib/buffers/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
+edit one-shot-fills-what-fits lib/buffers/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'
+edit one-shot-short-room lib/buffers/byte_buffers.cpp '    if (n < size_) ok_ = false;' ''
+edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this
 # processor cannot run, so that no test here can reach the edit.
 not_run_here() {
   local set
   case $1 in
-    sources/simd/sse2/* | sources/simd/avx2/* | sources/simd/avx512/*) ;;
+    lib/simd/sse2/* | lib/simd/avx2/* | lib/simd/avx512/*) ;;
     *) return 1 ;;
   esac
-  set=${1#sources/simd/}
+  set=${1#lib/simd/}
   set=${set%%/*}
   "$work/build/tests/case_driver" "$set" /dev/null >/dev/null 2>&1
   [ $? = 77 ]

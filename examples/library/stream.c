@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
     perror(argv[1]);
     return 2;
   }
-  zorbu_stream *stream = zorbu_create(NULL);
+  zorbu_stream *stream = zorbu_create();
   if (stream == NULL) {
     fputs("error: out of memory\n", stderr);
     return 2;
@@ -51,7 +51,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   if (result != ZORBU_DONE) {
-    fprintf(stderr, "%s\n", zorbu_result_text(result));
+    fprintf(stderr, "error: %s\n", zorbu_result_text(result));
     return 1;
   }
   return 0;

@@ -21,7 +21,7 @@ An input that is not an rt file raises ``InvalidFile``. The conversions
 release the GIL, so threads convert separate inputs in parallel; one
 ``Stream`` must not be used by two threads at once.
 
-The library is found as ``libzorbu.so.0`` on the system's library path, or
+The library is found as ``libzorbu.so.1`` on the system's library path, or
 at the path that the environment variable ``ZORBU_LIBRARY`` names, for an
 install into a prefix of your own.
 """
@@ -47,16 +47,16 @@ __all__ = [
     "__version__",
 ]
 
-_DONE, _OUTPUT_FULL, _INVALID, _OUT_OF_MEMORY, _MISUSE = range(5)
+_DONE, _OUTPUT_FULL, _INVALID, _OUT_OF_MEMORY, _MISUSE, _UNSUPPORTED = range(6)
 
 
 def _load() -> ctypes.CDLL:
     path = os.environ.get("ZORBU_LIBRARY") or ctypes.util.find_library("zorbu")
     try:
-        return ctypes.CDLL(path or "libzorbu.so.0")
+        return ctypes.CDLL(path or "libzorbu.so.1")
     except OSError as error:
         raise ImportError(
-            "cannot load libzorbu (install libzorbu0, or name the library "
+            "cannot load libzorbu (install libzorbu1, or name the library "
             f"file in ZORBU_LIBRARY): {error}") from error
 
 
@@ -74,7 +74,9 @@ _lib = _load()
 _lib.zorbu_version_string.restype = ctypes.c_char_p
 _lib.zorbu_version_string.argtypes = []
 _lib.zorbu_create.restype = ctypes.c_void_p
-_lib.zorbu_create.argtypes = [ctypes.c_char_p]
+_lib.zorbu_create.argtypes = []
+_lib.zorbu_set_kernels.restype = ctypes.c_int
+_lib.zorbu_set_kernels.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
 _lib.zorbu_free.restype = None
 _lib.zorbu_free.argtypes = [ctypes.c_void_p]
 _lib.zorbu_reset.restype = ctypes.c_int
@@ -153,7 +155,7 @@ def _room(size: int):
 
 def kernels() -> str:
     """Return the name of the kernel set a new stream gets by default."""
-    stream = _lib.zorbu_create(None)
+    stream = _lib.zorbu_create()
     if not stream:
         raise MemoryError(_text(_OUT_OF_MEMORY))
     try:
@@ -194,12 +196,13 @@ class Stream:
         Raises ValueError when this processor cannot run the set named, and
         MemoryError when memory is short.
         """
-        self._stream = _lib.zorbu_create(kernels.encode() if kernels else None)
+        self._stream = _lib.zorbu_create()
         if not self._stream:
-            if kernels:
-                raise ValueError(f"kernel set {kernels!r} does not run here, "
-                                 "or memory is short")
             raise MemoryError(_text(_OUT_OF_MEMORY))
+        if kernels and _lib.zorbu_set_kernels(self._stream,
+                                              kernels.encode()) != _DONE:
+            self.close()
+            raise ValueError(f"kernel set {kernels!r} does not run here")
         self._out = ctypes.create_string_buffer(_CHUNK)
 
     @property

@@ -1,0 +1,26 @@
+// The one-shot conversion: the filter core over a whole input in memory,
+// writing straight into the caller's buffer, with nothing allocated.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "filter/outcome.hpp"
+#include "simd/kernels.hpp"
+
+namespace zorbu {
+
+struct one_shot_result {
+  outcome result;
+  std::size_t written;  // bytes of output at the start of dst
+};
+
+// Converts all of input into dst, using no more than 40 KiB of stack
+// besides. Returns rewritten with the output's size; invalid with 0; or
+// unwritable when dst is too short, with dst holding the output's first
+// bytes, all that fit.
+one_shot_result convert_one_shot(std::string_view input, std::span<char> dst,
+                                 const simd::kernels& kernels);
+
+}  // namespace zorbu

@@ -1,0 +1,83 @@
+// The push stream: the filter core for a caller that hands it input as it
+// comes and takes its output as room allows, a run that can stop and resume
+// at any byte, in memory of its own, allocated once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "buffers/byte_buffers.hpp"
+#include "filter/filter_core.hpp"
+#include "simd/kernels.hpp"
+
+namespace zorbu {
+
+class push_stream {
+ public:
+  enum class status : std::uint8_t {
+    done,         // push: all input taken; finish: all output written
+    output_full,  // output is due and there is no room for it
+    invalid,      // the input is not an rt file
+    misuse        // a call out of order: a push after finish, or a kernel
+                  // set chosen after a push
+  };
+
+  // Returns a new stream, or nullptr when its memory cannot be had.
+  static std::unique_ptr<push_stream> create(const simd::kernels& kernels);
+  ~push_stream() = default;
+  push_stream(const push_stream&) = delete;
+  push_stream& operator=(const push_stream&) = delete;
+
+  // Takes what it can of in, and writes what is decided to out; both
+  // advance past what was used.
+  status push(std::string_view& in, std::span<char>& out);
+  // Ends the input, and writes what the end decides to out, which
+  // advances; called again after output_full, goes on.
+  status finish(std::span<char>& out);
+  // Starts again on a new input, with the same kernels.
+  void reset();
+  // Runs on other kernels from now on; misuse once anything was pushed or
+  // finished since the stream was made or reset.
+  status set_kernels(const simd::kernels& kernels);
+  const simd::kernels& kernels() const { return *kernels_; }
+
+ private:
+  // The output is taken by the caller, never written anywhere.
+  class no_sink final : public byte_sink {
+   public:
+    bool write(std::string_view) override { return false; }
+  };
+
+  // A run over the stream's storage; they refer to each other, so a reset
+  // makes them anew together.
+  struct parts {
+    parts(char* storage, const simd::kernels& kernels);
+    no_sink sink;
+    block_reader reader;
+    output_buffer out;
+    filter_core run;
+  };
+
+  push_stream(char* storage, const simd::kernels& kernels);
+  // Copies pending output to out; returns false while some is left.
+  bool drain(std::span<char>& out);
+  // Steps the run once.
+  void step();
+
+  // Returns true once the run has found the input invalid.
+  bool found_invalid() const;
+
+  std::unique_ptr<char, decltype(&std::free)> storage_;
+  const simd::kernels* kernels_;
+  std::optional<parts> parts_;
+  filter_core::step_status last_ = filter_core::step_status::need_input;
+  bool pushed_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace zorbu
