@@ -138,9 +138,11 @@ zorbu_result zorbu_convert(const void* src, size_t src_size, void* dst,
       (dst == nullptr && dst_capacity != 0) || dst_size == nullptr) {
     return ZORBU_MISUSE;
   }
+  // A C caller may pass NULL for no bytes; the scans want an address.
+  const char* const input = src_size == 0 ? "" : static_cast<const char*>(src);
   const zorbu::one_shot_result done = zorbu::convert_one_shot(
-      {static_cast<const char*>(src), src_size},
-      {static_cast<char*>(dst), dst_capacity}, zorbu::simd::best_kernels());
+      {input, src_size}, {static_cast<char*>(dst), dst_capacity},
+      zorbu::simd::best_kernels());
   *dst_size = done.written;
   if (done.result == zorbu::outcome::rewritten) return ZORBU_DONE;
   // Nothing is read and nothing allocated: a valid input fails only for
