@@ -66,7 +66,10 @@ bool report(std::string_view path, std::string_view message,
     for (const char c : text) {
       if (size + 4 > sizeof line) flush();
       const auto byte = static_cast<unsigned char>(c);
-      if (byte < 32 || byte == 127) {
+      if (c == '\\') {
+        line[size++] = '\\';
+        line[size++] = '\\';
+      } else if (byte < 32 || byte == 127) {
         line[size++] = '\\';
         line[size++] = static_cast<char>('0' + (byte >> 6));
         line[size++] = static_cast<char>('0' + ((byte >> 3) & 7));
@@ -97,6 +100,21 @@ bool report(std::string_view path, std::string_view message,
 int give_up(std::string_view message, std::string_view prefix = {}) {
   message::say(message, prefix);
   return kExitNothingDone;
+}
+
+// Why an output could not be written: the system's reason, or a message of
+// the mode's own when error is 0.
+struct write_failure {
+  std::string_view why = message::kUnwritable;
+  int error = EIO;
+  // Takes the reason from errno, as the call that just failed left it.
+  void unwritable() { error = errno != 0 ? errno : EIO; }
+};
+
+// Reports a failed output; returns false.
+bool report(std::string_view path, const write_failure& failure) {
+  if (failure.error == 0) return report(path, failure.why);
+  return report(path, message::kCannotWrite, std::strerror(failure.error));
 }
 
 bool is_symbolic_link(int folder, const char* name) {
@@ -131,14 +149,14 @@ class output_tree {
   }
 
   // Returns the descriptor of folders, walked to from the output folder
-  // and made where missing; -1 on failure, with why set to the message.
-  int enter(std::string_view folders, std::string_view& why) {
+  // and made where missing; -1 on failure, with failure set.
+  int enter(std::string_view folders, write_failure& failure) {
     if (current_ >= 0 && folders == current_folders_) return current_;
     leave();
     int folder = root_;
     for (std::string_view rest = folders, step;
          !(step = next_folder(rest)).empty();) {
-      const int next = open_step(folder, step, why);
+      const int next = open_step(folder, step, failure);
       if (folder != root_) ::close(folder);
       if (next < 0) return -1;
       folder = next;
@@ -150,18 +168,22 @@ class output_tree {
 
  private:
   static int open_step(int folder, std::string_view step,
-                       std::string_view& why) {
+                       write_failure& failure) {
     char name[NAME_MAX + 1];
-    why = message::kUnwritable;
-    if (!to_name(step, name)) return -1;
+    if (!to_name(step, name)) {
+      errno = ENAMETOOLONG;
+      failure.unwritable();
+      return -1;
+    }
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int next = ::openat(folder, name, kFlags);
     if (next < 0 && errno == ENOENT &&
         (::mkdirat(folder, name, 0777) == 0 || errno == EEXIST)) {
       next = ::openat(folder, name, kFlags);
     }
-    if (next < 0 && is_symbolic_link(folder, name)) {
-      why = message::kLeavesFolder;
+    if (next < 0) {
+      failure.unwritable();
+      if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};
     }
     return next;
   }
@@ -227,8 +249,9 @@ class partial_output final : public byte_sink {
 
   bool write(std::string_view bytes) override {
     if (fd_ < 0 && !create()) return false;
+    errno = 0;
     if (fd_sink(fd_).write(bytes)) return true;
-    why_ = message::kUnwritable;
+    failure_.unwritable();
     return false;
   }
 
@@ -240,7 +263,7 @@ class partial_output final : public byte_sink {
     fd_ = -1;
     if ((::close(fd) != 0 && errno != EINTR) ||
         ::renameat(folder_, partial_name, folder_, final_name_) != 0) {
-      why_ = message::kUnwritable;
+      failure_.unwritable();
       discard();
       return false;
     }
@@ -248,22 +271,25 @@ class partial_output final : public byte_sink {
     return true;
   }
 
-  // The message for why writing failed.
-  std::string_view why() const { return why_; }
+  // Why writing failed.
+  const write_failure& failure() const { return failure_; }
 
  private:
   bool create() {
-    why_ = message::kUnwritable;
     if (path_.name.empty() || path_.name == "." ||
         !to_name(path_.name, final_name_)) {
+      errno = path_.name.size() > NAME_MAX ? ENAMETOOLONG : EISDIR;
+      failure_.unwritable();
       return false;
     }
-    folder_ = tree_.enter(path_.folders, why_);
+    folder_ = tree_.enter(path_.folders, failure_);
     if (folder_ < 0) return false;
     struct stat existing {};
-    if (::fstatat(folder_, final_name_, &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        existing.st_dev == input_.st_dev && existing.st_ino == input_.st_ino) {
-      why_ = message::kInputIsOutput;
+    const bool replacing =
+        ::fstatat(folder_, final_name_, &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing && existing.st_dev == input_.st_dev &&
+        existing.st_ino == input_.st_ino) {
+      failure_ = {message::kInputIsOutput, 0};
       return false;
     }
     // A clash needs a leftover of a process with this host, number and
@@ -277,8 +303,20 @@ class partial_output final : public byte_sink {
                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd_ < 0 && errno != EEXIST) break;
     }
-    if (fd_ < 0) partial_folder = -1;
-    return fd_ >= 0;
+    if (fd_ < 0) {
+      failure_.unwritable();
+      partial_folder = -1;
+      return false;
+    }
+    // A replaced output keeps its permissions, as an edit in place keeps
+    // them, but never a set-user or set-group bit from an earlier file.
+    if (replacing && S_ISREG(existing.st_mode) &&
+        ::fchmod(fd_, existing.st_mode & 0777) != 0) {
+      failure_.unwritable();
+      discard();
+      return false;
+    }
+    return true;
   }
 
   void discard() {
@@ -296,7 +334,7 @@ class partial_output final : public byte_sink {
   int folder_ = -1;
   int fd_ = -1;
   char final_name_[NAME_MAX + 1] = {};
-  std::string_view why_ = message::kUnwritable;
+  write_failure failure_;
 };
 
 // Makes the output folder and the folders above it where missing, as
@@ -363,10 +401,10 @@ bool convert_one(const char* file, output_tree& tree, partial_names& names,
   }
   ::close(input);
   if (result == outcome::rewritten && output.publish()) return true;
-  return report(given,
-                result == outcome::unwritable || result == outcome::rewritten
-                    ? output.why()
-                    : message::for_outcome(result));
+  if (result == outcome::unwritable || result == outcome::rewritten) {
+    return report(given, output.failure());
+  }
+  return report(given, message::for_outcome(result));
 }
 
 }  // namespace

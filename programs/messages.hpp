@@ -24,6 +24,7 @@ inline constexpr std::string_view kUnwritable = "cannot write output";
 inline constexpr std::string_view kOutOfMemory = kOutOfMemoryText;
 // Followed by the system's reason.
 inline constexpr std::string_view kCannotOpen = "cannot open input: ";
+inline constexpr std::string_view kCannotWrite = "cannot write output: ";
 inline constexpr std::string_view kCannotMakeFolder =
     "cannot make output folder: ";
 inline constexpr std::string_view kLeavesFolder =
@@ -51,10 +52,10 @@ inline std::string_view for_outcome(outcome result) {
 inline void say(std::string_view message, std::string_view prefix = {}) {
   char line[128];
   const std::size_t head = std::min(prefix.size(), sizeof line - 1);
-  std::memcpy(line, prefix.data(), head);
+  if (head > 0) std::memcpy(line, prefix.data(), head);
   const std::size_t size =
       head + std::min(message.size(), sizeof line - 1 - head);
-  std::memcpy(line + head, message.data(), size - head);
+  if (size > head) std::memcpy(line + head, message.data(), size - head);
   line[size] = '\n';
   (void)fd_sink(STDERR_FILENO).write({line, size + 1});
 }

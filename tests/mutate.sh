@@ -152,6 +152,10 @@ edit bound-constant include/zorbu.h '(size_t)(n)*3 + (size_t)64)' '(size_t)(n)*3
 edit one-shot-in-place lib/buffers/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
 edit one-shot-fills-what-fits lib/buffers/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'
 edit one-shot-short-room lib/buffers/byte_buffers.cpp '    if (n < size_) ok_ = false;' ''
+edit into-replaced-mode programs/into_folder.cpp 'if (replacing && S_ISREG(existing.st_mode) &&' 'if (false &&'
+edit into-replaced-setuid programs/into_folder.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
+edit into-write-reason programs/into_folder.cpp 'return report(path, message::kCannotWrite, std::strerror(failure.error));' 'return report(path, message::kUnwritable);'
+edit into-backslash programs/into_folder.cpp "if (c == '\\\\') {" 'if (false) {'
 edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this

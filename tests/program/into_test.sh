@@ -53,12 +53,16 @@ bad() { bad+=("zorbu: $1: $2"); }
 mkdir -p "$in/bad" "$in/folder.rt" "$in/trap"
 printf 'no window here\n<time/>a\n</window>\n' >"$in/bad/invalid.rt"
 cp "$in/bad/invalid.rt" "$in/bad/tab"$'\t'"here.rt"
+cp "$in/bad/invalid.rt" "$in/bad/new"$'\n'"line.rt"
+cp "$in/bad/invalid.rt" "$in/bad/back\\012slash.rt"
 : >"$in/bad/empty.rt"
 ln -s "$in/no-such-file" "$in/bad/dangling.rt"
 python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$in/bad/socket.rt"
 cp "$cases/worked_example.rt" "$in/trap/inside.rt"
 bad ./bad/invalid.rt 'error: invalid rt file'
 bad './bad/tab\011here.rt' 'error: invalid rt file'
+bad './bad/new\012line.rt' 'error: invalid rt file'
+bad './bad/back\\012slash.rt' 'error: invalid rt file'
 bad ./bad/empty.rt 'error: invalid rt file'
 bad ./bad/dangling.rt 'error: cannot open input: No such file or directory'
 bad ./bad/socket.rt 'error: cannot open input: No such device or address'
@@ -153,9 +157,17 @@ check modes 0 '' -- "umask 027 && $z --into modes/out .//in/show/s1/same.rt &&
 750
 750
 640\" ]"
-# An output that cannot take its final name leaves no partial file.
+# A replaced output keeps its permission bits, but not a set-user bit.
+check replaced-modes 0 '' -- "mkdir -p kept/in/show/s1 kept/in/show/s2 &&
+  touch kept/in/show/s1/same.rt kept/in/show/s2/same.rt &&
+  chmod 600 kept/in/show/s1/same.rt && chmod 4755 kept/in/show/s2/same.rt &&
+  $z --into kept in/show/s1/same.rt in/show/s2/same.rt &&
+  [ \"\$(stat -c %a kept/in/show/s1/same.rt kept/in/show/s2/same.rt)\" = \"600
+755\" ]"
+# An output that cannot take its final name leaves no partial file, and
+# the message says why.
 mkdir -p "$tmp/blocked/in/show/s1/same.rt"
-check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output' -- \
+check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output: Is a directory' -- \
   "$z --into blocked in/show/s1/same.rt; status=\$?;
   [ -z \"\$(find blocked -name '.zorbu-partial.*')\" ] || status=99; exit \$status"
 
