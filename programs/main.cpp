@@ -117,8 +117,9 @@ int main(int argc, char** argv) {
   const int input =
       from_stdin ? STDIN_FILENO : ::open(argv[1], O_RDONLY | O_CLOEXEC);
   if (input < 0) return fail(zorbu::message::kUsage);
-  if (output_is_input(input))
+  if (output_is_input(input)) {
     return fail_with_error(zorbu::message::kInputIsOutput);
+  }
 
   widen_output_pipe();
   const zorbu::outcome result = filter(input, kernels);
