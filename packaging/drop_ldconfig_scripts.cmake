@@ -1,9 +1,9 @@
-# Run by CPack after it builds the packages: takes out of libzorbu0 the
+# Run by CPack after it builds the packages: takes out of libzorbu1 the
 # maintainer scripts that CPack writes for any package with a shared
 # library, which only run ldconfig, since the package's trigger runs it.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   get_filename_component(name "${package}" NAME)
-  if(NOT name MATCHES "^libzorbu0_.*\\.deb$")
+  if(NOT name MATCHES "^libzorbu1_.*\\.deb$")
     continue()
   endif()
   set(tree "${package}.tree")
