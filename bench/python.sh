@@ -2,8 +2,11 @@
 # The Python package against the C library and the program, with Debian's
 # python3: zorbu.convert on a 50 KB caption file beside the C one-shot
 # function on the same bytes (mean microseconds a call), and 1,000 caption
-# files of 5 to 40 KB through convert_file in one Python process beside
-# zorbu --into on the same folder (hyperfine, wall and CPU).
+# files of 5 to 40 KB through convert_file in one Python process, and
+# through the Dask recipe on a local cluster of two worker processes, beside
+# zorbu --into on the same folder (hyperfine, wall and CPU; Dask's workers
+# are processes of their own, whose CPU time hyperfine does not see when
+# they outlive it, so take its wall time).
 # Usage: bench/python.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,9 +44,24 @@ for folder, _, names in os.walk(src):
     for name in names:
         zorbu.convert_file(os.path.join(folder, name), os.path.join(target, name))
 PY
+# The recipe as it stands, on a local cluster of two worker processes.
+cat >"$work/dask_two.py" <<PY
+import runpy, sys
+from dask.distributed import LocalCluster
+with LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                  host="127.0.0.1", dashboard_address=None) as cluster:
+    sys.argv = ["dask_convert.py", sys.argv[1], sys.argv[2], cluster.scheduler_address]
+    try:
+        runpy.run_path("$PWD/examples/python/dask_convert.py", run_name="__main__")
+    except SystemExit as end:
+        status = end.code
+sys.exit(status)
+PY
 hyperfine --style none --runs "$runs" --warmup 1 --export-json "$work/folder.json" \
   --prepare "rm -rf '$out/o' && mkdir '$out/o'" \
   -n "convert_file, one python3" "/usr/bin/python3 '$work/folder.py' '$work/captions' '$out/o'" \
+  -n "Dask, two workers" \
+  "/usr/bin/python3 '$work/dask_two.py' '$work/captions' '$out/o'" \
   -n "zorbu --into" \
   "cd '$work/captions' && find . -name '*.rt' -print0 | xargs -0 '$PWD/build/default/zorbu' --into '$out/o'" \
   >/dev/null 2>&1

@@ -20,8 +20,9 @@ awk -v dir="$blocks" '
   inside && keep { line = $0; sub(/^[ \t]+/, "", line); print line > file }
 ' README.md
 
-# The commands call zorbu by name, as they would once it is installed.
-export PATH="$PWD/build/default:$PATH"
+# The commands call zorbu by name, as they would once it is installed, and
+# python3 is Debian's, as on the machine the README is written for.
+export PATH="$PWD/build/default:/usr/bin:$PATH"
 count=0
 for block in "$blocks"/*.sh; do
   [ -e "$block" ] || continue

@@ -12,52 +12,69 @@ the ``zorbu`` program writes.
 
 Functions:
 
-- ``convert(data)``: a whole input, given as bytes, to bytes;
+- ``convert(data)``: a whole input, any bytes-like object, to bytes;
 - ``convert_file(src, dst)``: a file to a file, streamed in flat memory;
+- ``open(file)``: a file object whose ``read()`` gives the rewritten
+  bytes, streamed, as ``gzip.open`` gives the uncompressed ones;
 - ``Stream()``: input that arrives in pieces, with ``push`` and ``finish``;
 - ``kernels()``: the kernel set a new stream gets by default.
 
-An input that is not an rt file raises ``InvalidFile``. The conversions
-release the GIL, so threads convert separate inputs in parallel; one
-``Stream`` must not be used by two threads at once.
+An input that is not an rt file raises ``InvalidFileError``, a
+``ValueError``. The conversions release the GIL, so threads convert
+separate inputs in parallel; a ``Stream`` serves one call at a time, and
+raises ``RuntimeError`` for a second call made while one is in progress.
 
-The library is found as ``libzorbu.so.1`` on the system's library path, or
-at the path that the environment variable ``ZORBU_LIBRARY`` names, for an
-install into a prefix of your own.
+The library is the package's own copy when it was installed with pip;
+otherwise the file that the environment variable ``ZORBU_LIBRARY`` names,
+or ``libzorbu.so.1`` on the system's library path (Debian's libzorbu1).
 """
 
 from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import errno
 import functools
 import io
 import itertools
+import mmap
 import os
 import secrets
+import select
 import threading
-from typing import BinaryIO, Optional, Union
+from typing import BinaryIO, Callable, Optional, Union
 
 __all__ = [
+    "InvalidFileError",
     "InvalidFile",
     "Stream",
     "convert",
     "convert_file",
+    "open",
     "kernels",
     "__version__",
 ]
 
 _DONE, _OUTPUT_FULL, _INVALID, _OUT_OF_MEMORY, _MISUSE, _UNSUPPORTED = range(6)
+_LIBRARY = "libzorbu.so.1"
 
 
 def _load() -> ctypes.CDLL:
-    path = os.environ.get("ZORBU_LIBRARY") or ctypes.util.find_library("zorbu")
-    try:
-        return ctypes.CDLL(path or "libzorbu.so.1")
-    except OSError as error:
-        raise ImportError(
-            "cannot load libzorbu (install libzorbu1, or name the library "
-            f"file in ZORBU_LIBRARY): {error}") from error
+    own = os.path.join(os.path.dirname(os.path.abspath(__file__)), _LIBRARY)
+    places = [own] if os.path.exists(own) else []
+    if os.environ.get("ZORBU_LIBRARY"):
+        places.append(os.environ["ZORBU_LIBRARY"])
+    places.append(ctypes.util.find_library("zorbu") or _LIBRARY)
+    errors = []
+    for place in places:
+        try:
+            return ctypes.CDLL(place)
+        except OSError as error:
+            errors.append(str(error))
+    raise ImportError(
+        "cannot load libzorbu (install the package with pip, install "
+        "libzorbu1, or name the library file in ZORBU_LIBRARY): "
+        + "; ".join(errors))
 
 
 class _In(ctypes.Structure):
@@ -99,13 +116,19 @@ _lib.zorbu_convert.argtypes = [ctypes.c_void_p, ctypes.c_size_t,
 
 __version__: str = _lib.zorbu_version_string().decode()
 
-# What a stream writes at most for a piece of input, and how much a file is
-# read at a time.
+# How much of a file is read at a time, and the room a stream writes into.
 _CHUNK = 1 << 16
+# The output room each thread keeps between calls of convert(); larger
+# outputs get room of their own, given back when the call returns.
+_KEPT_ROOM = 1 << 20
 
 
-class InvalidFile(ValueError):
-    """The input is not an rt file; str() gives the library's message."""
+class InvalidFileError(ValueError):
+    """The input is not an rt file; str() gives the library's phrase."""
+
+
+# The name of 0.5, kept for 1.x.
+InvalidFile = InvalidFileError
 
 
 def _text(result: int) -> str:
@@ -114,70 +137,78 @@ def _text(result: int) -> str:
 
 def _raise_for(result: int) -> None:
     if result == _INVALID:
-        raise InvalidFile(_text(result))
+        raise InvalidFileError(_text(result))
     if result == _OUT_OF_MEMORY:
         raise MemoryError(_text(result))
-    if result == _MISUSE:
-        raise RuntimeError(_text(result))
+    if result in (_MISUSE, _UNSUPPORTED):
+        raise ValueError(_text(result))
 
 
-def _source(data: Union[bytes, bytearray, memoryview]):
+def _source(data) -> tuple:
     """Return something ctypes passes as a pointer to data's bytes, and
-    their number, copying only a read-only view that is not of bytes."""
+    their number, copying only what ctypes cannot point into: a read-only
+    buffer that is not bytes, or one that is not contiguous."""
     if isinstance(data, bytes):
         return data, len(data)
-    if isinstance(data, str) or not isinstance(data, (bytearray, memoryview)):
-        raise TypeError(
-            f"expected bytes, bytearray or memoryview, not {type(data).__name__}")
-    view = memoryview(data)
-    if not view.c_contiguous:
-        raise TypeError("expected a contiguous buffer")
+    if isinstance(data, str):
+        raise TypeError("expected a bytes-like object, not str")
+    try:
+        view = memoryview(data)
+    except TypeError:
+        raise TypeError("expected a bytes-like object, not "
+                        f"{type(data).__name__}") from None
     size = view.nbytes
     if size == 0:
         return b"", 0
-    if view.readonly:
+    if view.readonly or not view.c_contiguous:
         return view.tobytes(), size
     return (ctypes.c_char * size).from_buffer(view.cast("B")), size
 
 
-_buffers = threading.local()
+_rooms = threading.local()
 
 
-def _room(size: int):
-    """Return this thread's output buffer, grown to size bytes: filling a
-    new one with zeros for each call would cost more than converting."""
-    buffer = getattr(_buffers, "buffer", None)
-    if buffer is None or len(buffer) < size:
-        buffer = ctypes.create_string_buffer(max(size, _CHUNK))
-        _buffers.buffer = buffer
-    return buffer
+def _kept_room():
+    """Return this thread's output room: filling a new one with zeros for
+    each call would cost more than converting a small file."""
+    room = getattr(_rooms, "room", None)
+    if room is None:
+        room = _rooms.room = ctypes.create_string_buffer(_KEPT_ROOM)
+    return room
 
 
-def kernels() -> str:
-    """Return the name of the kernel set a new stream gets by default."""
-    stream = _lib.zorbu_create()
-    if not stream:
-        raise MemoryError(_text(_OUT_OF_MEMORY))
-    try:
-        return _lib.zorbu_kernels(stream).decode()
-    finally:
-        _lib.zorbu_free(stream)
-
-
-def convert(data: Union[bytes, bytearray, memoryview]) -> bytes:
+def convert(data) -> bytes:
     """Return the rewritten copy of a whole rt file given as bytes.
 
-    Raises InvalidFile (a ValueError) when data is not an rt file, TypeError
-    when it is not a bytes-like object (a str, say), and MemoryError when
-    memory is short.
+    data is any object with the buffer protocol: bytes, bytearray,
+    memoryview, array.array, mmap.mmap and the like. Raises
+    InvalidFileError (a ValueError) when data is not an rt file, TypeError
+    when it has no bytes to give (a str, say), and MemoryError when memory
+    is short.
     """
     source, size = _source(data)
     bound = _lib.zorbu_bound(size)
-    out = _room(bound)
     written = ctypes.c_size_t(0)
-    result = _lib.zorbu_convert(source, size, out, bound, ctypes.byref(written))
-    _raise_for(result)
-    return ctypes.string_at(out, written.value)
+    if bound <= _KEPT_ROOM:
+        room = _kept_room()
+        result = _lib.zorbu_convert(source, size, room, bound,
+                                    ctypes.byref(written))
+        _raise_for(result)
+        return ctypes.string_at(room, written.value)
+    # Anonymous pages cost nothing until written, and go back to the system
+    # when closed: only the output's own pages are ever touched.
+    pages = mmap.mmap(-1, bound)
+    try:
+        room = (ctypes.c_char * bound).from_buffer(pages)
+        try:
+            result = _lib.zorbu_convert(source, size, room, bound,
+                                        ctypes.byref(written))
+            _raise_for(result)
+            return ctypes.string_at(room, written.value)
+        finally:
+            del room
+    finally:
+        pages.close()
 
 
 class Stream:
@@ -185,68 +216,99 @@ class Stream:
 
     push() gives back what each piece decides, and finish() the rest; the
     bytes are those of convert() on the whole input, however it is split.
-    InvalidFile is raised as soon as the input is known not to be an rt
-    file, from push() or from finish(). A Stream is a context manager, and
-    close() frees its memory.
+    InvalidFileError is raised as soon as the input is known not to be an
+    rt file, from push() or from finish(), and again from every later call
+    until reset(). A Stream is a context manager, and close() frees its
+    memory, waiting for a call in progress on another thread. A stream
+    serves one call at a time: a second call made while one is in progress
+    raises RuntimeError, and any call after close() raises ValueError.
     """
 
     def __init__(self, kernels: Optional[str] = None) -> None:
         """Make a stream on the kernel set named, or the widest one here.
 
-        Raises ValueError when this processor cannot run the set named, and
-        MemoryError when memory is short.
+        Raises TypeError when kernels is not a str, ValueError when this
+        processor cannot run the set named, and MemoryError when memory is
+        short.
         """
-        self._stream = _lib.zorbu_create()
-        if not self._stream:
+        self._stream = None
+        self._closing = False
+        self._lock = threading.Lock()
+        if kernels is not None and not isinstance(kernels, str):
+            raise TypeError("kernels must be a str naming a kernel set, not "
+                            f"{type(kernels).__name__}")
+        stream = _lib.zorbu_create()
+        if not stream:
             raise MemoryError(_text(_OUT_OF_MEMORY))
-        if kernels and _lib.zorbu_set_kernels(self._stream,
-                                              kernels.encode()) != _DONE:
-            self.close()
-            raise ValueError(f"kernel set {kernels!r} does not run here")
+        if kernels is not None:
+            result = _lib.zorbu_set_kernels(stream, kernels.encode())
+            if result != _DONE:
+                _lib.zorbu_free(stream)
+                raise ValueError(f"kernel set {kernels!r}: {_text(result)}")
+        self._stream = stream
         self._out = ctypes.create_string_buffer(_CHUNK)
+
+    def _call(self, step: Callable[[int], object]):
+        """Run step on the stream's handle, one call at a time."""
+        if not self._lock.acquire(blocking=False):
+            if self._closing:
+                raise ValueError("the stream is closed")
+            raise RuntimeError("the Stream is in use by another call; a "
+                               "stream serves one call at a time")
+        try:
+            if not self._stream:
+                raise ValueError("the stream is closed")
+            return step(self._stream)
+        finally:
+            self._lock.release()
 
     @property
     def kernels(self) -> str:
         """The name of the stream's kernel set."""
-        return _lib.zorbu_kernels(self._handle()).decode()
+        return self._call(lambda stream: _lib.zorbu_kernels(stream).decode())
 
-    def _handle(self) -> int:
-        if not self._stream:
-            raise ValueError("the stream is closed")
-        return self._stream
-
-    def _run(self, step) -> bytes:
+    def _drain(self, call: Callable[[ctypes.Structure], int]) -> bytes:
         pieces = []
         while True:
             out = _Out(ctypes.cast(self._out, ctypes.c_void_p), len(self._out), 0)
-            result = step(out)
+            result = call(out)
             pieces.append(ctypes.string_at(self._out, out.pos))
             if result != _OUTPUT_FULL:
                 _raise_for(result)
                 return b"".join(pieces)
 
-    def push(self, data: Union[bytes, bytearray, memoryview]) -> bytes:
+    def push(self, data) -> bytes:
         """Take the next piece of input; return the output it decides."""
         chunk, size = _source(data)
-        handle = self._handle()
         source = _In(ctypes.cast(chunk, ctypes.c_void_p), size, 0)
-        return self._run(lambda out: _lib.zorbu_push(handle, ctypes.byref(source),
-                                                     ctypes.byref(out)))
+
+        def step(stream):
+            return self._drain(lambda out: _lib.zorbu_push(
+                stream, ctypes.byref(source), ctypes.byref(out)))
+        return self._call(step)
 
     def finish(self) -> bytes:
         """End the input; return the output its end decides."""
-        handle = self._handle()
-        return self._run(lambda out: _lib.zorbu_finish(handle, ctypes.byref(out)))
+        return self._call(lambda stream: self._drain(
+            lambda out: _lib.zorbu_finish(stream, ctypes.byref(out))))
 
     def reset(self) -> None:
         """Start again on a new input."""
-        _lib.zorbu_reset(self._handle())
+        self._call(_lib.zorbu_reset)
 
     def close(self) -> None:
-        """Free the stream; closing twice is harmless."""
-        if self._stream:
-            _lib.zorbu_free(self._stream)
-            self._stream = None
+        """Free the stream once no call is in progress; closing twice is
+        harmless."""
+        self._closing = True
+        with self._lock:
+            if self._stream:
+                _lib.zorbu_free(self._stream)
+                self._stream = None
+
+    @property
+    def closed(self) -> bool:
+        """True once the stream is closed."""
+        return not self._stream
 
     def __enter__(self) -> "Stream":
         return self
@@ -255,10 +317,48 @@ class Stream:
         self.close()
 
     def __del__(self) -> None:
-        self.close()
+        # __init__ may have failed before the lock was made.
+        if getattr(self, "_lock", None) is not None:
+            self.close()
 
 
-PathOrFile = Union[str, "os.PathLike[str]", BinaryIO]
+def kernels() -> str:
+    """Return the name of the kernel set a new stream gets by default."""
+    with Stream() as stream:
+        return stream.kernels
+
+
+PathOrFile = Union[str, bytes, "os.PathLike[str]", BinaryIO]
+
+
+def _is_path(f) -> bool:
+    return isinstance(f, (str, bytes, os.PathLike))
+
+
+def _fileno(f) -> Optional[int]:
+    try:
+        return f.fileno()
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        return None
+
+
+def _reader(read: Callable[[int], Optional[bytes]],
+            fileno: Optional[int]) -> Callable[[], bytes]:
+    """Return a function that reads the next piece of input through read,
+    b"" at the end. A non-blocking source with nothing to give now returns
+    None: that is waited out where the source has a descriptor, and raises
+    BlockingIOError where it has none, never taken for the end."""
+    def next_piece() -> bytes:
+        while True:
+            piece = read(_CHUNK)
+            if piece is not None:
+                return piece
+            if fileno is None:
+                raise BlockingIOError(errno.EAGAIN, "the source has no data "
+                                      "now and no descriptor to wait on")
+            select.select([fileno], [], [])
+    return next_piece
+
 
 # Each thread keeps one stream for convert_file, reset for every file:
 # making one costs more than converting a small file.
@@ -281,10 +381,11 @@ _serial = itertools.count()
 
 def _stat(f: PathOrFile):
     try:
-        if hasattr(f, "read") or hasattr(f, "write"):
-            return os.fstat(f.fileno())
-        return os.stat(f)
-    except (OSError, ValueError, AttributeError, io.UnsupportedOperation):
+        if _is_path(f):
+            return os.stat(f)
+        fileno = _fileno(f)
+        return os.fstat(fileno) if fileno is not None else None
+    except OSError:
         return None
 
 
@@ -295,64 +396,175 @@ def _write_all(write, data: bytes) -> None:
     while view:
         taken = write(view)
         if taken is None:
-            raise BlockingIOError("the destination took nothing")
+            raise BlockingIOError(errno.EAGAIN, "the destination took nothing")
         view = view[taken:]
 
 
-def _convert_fds(read, write) -> None:
+def _convert(next_piece: Callable[[], bytes], write) -> None:
     stream = _thread_stream()
     while True:
-        chunk = read(_CHUNK)
-        if not chunk:
+        piece = next_piece()
+        if not piece:
             break
-        write(stream.push(chunk))
+        write(stream.push(piece))
     write(stream.finish())
+
+
+def _naming(error: OSError, name) -> OSError:
+    """Return error as it reads for name: the same kind, errno and reason."""
+    if error.errno is None:
+        return error
+    return type(error)(error.errno, error.strerror, os.fsdecode(name))
+
+
+def _check_destination(path) -> None:
+    """Raise, naming path, if no file can be made there: a folder stands
+    there, or its folder is missing."""
+    folder = os.path.dirname(path) or "."
+    for fails, code in ((os.path.isdir(path), errno.EISDIR),
+                        (not os.path.exists(folder), errno.ENOENT),
+                        (not os.path.isdir(folder), errno.ENOTDIR)):
+        if fails:
+            raise _naming(OSError(code, os.strerror(code)), path)
 
 
 def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
     """Rewrite the rt file src into dst, streamed in flat memory.
 
-    src and dst are paths (str or os.PathLike) or binary file objects. A
-    destination path is written under a temporary name in its folder and
-    renamed only once the output is complete, so that a failure leaves
-    nothing behind. Raises InvalidFile when src is not an rt file, ValueError
-    ("error: input file is output file") when dst is src, and OSError when
-    a file cannot be read or written.
+    src and dst are paths (str, bytes or os.PathLike) or binary file
+    objects; a non-blocking source is waited on, never cut short. A
+    destination path is checked before anything is converted, written
+    under a temporary name in its folder, and renamed only once the output
+    is complete, so that a failure leaves nothing behind. Raises
+    InvalidFileError when src is not an rt file, ValueError ("input file is
+    output file") when dst is src, and OSError, naming the file, when one
+    cannot be read or written.
     """
     a, b = _stat(src), _stat(dst)
     if a is not None and b is not None and (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino):
-        raise ValueError("error: input file is output file")
-    if hasattr(src, "read"):
-        read = src.read
-        source_fd = None
-    else:
-        source_fd = os.open(src, os.O_RDONLY | os.O_CLOEXEC)
-        read = functools.partial(os.read, source_fd)
-    try:
-        if hasattr(dst, "write"):
-            _convert_fds(read, functools.partial(_write_all, dst.write))
-            return
-        path = os.fspath(dst)
-        folder = os.path.dirname(path) or "."
-        while True:
-            partial = os.path.join(
-                folder, f".zorbu-partial.{os.getpid()}.{_token}.{next(_serial)}")
-            try:
-                fd = os.open(partial, os.O_WRONLY | os.O_CREAT | os.O_EXCL
-                             | os.O_CLOEXEC, 0o666)
-                break
-            except FileExistsError:
-                continue
+        raise ValueError("input file is output file")
+    if _is_path(dst):
+        _check_destination(os.fspath(dst))
+    if _is_path(src):
         try:
-            try:
-                _convert_fds(read, functools.partial(_write_all,
-                                                     functools.partial(os.write, fd)))
-            finally:
-                os.close(fd)
-            os.replace(partial, path)
-        except BaseException:
-            os.unlink(partial)
-            raise
+            source_fd = os.open(src, os.O_RDONLY | os.O_CLOEXEC)
+        except OSError as error:
+            raise _naming(error, src) from None
+        next_piece = _reader(functools.partial(os.read, source_fd), source_fd)
+    else:
+        source_fd = None
+        next_piece = _reader(src.read, _fileno(src))
+    try:
+        if not _is_path(dst):
+            _convert(next_piece, functools.partial(_write_all, dst.write))
+            return
+        _convert_to_path(next_piece, os.fspath(dst))
     finally:
         if source_fd is not None:
             os.close(source_fd)
+
+
+def _convert_to_path(next_piece: Callable[[], bytes], path) -> None:
+    folder = os.path.dirname(path) or os.curdir
+    if isinstance(path, bytes):
+        folder = os.fsencode(folder)
+    while True:
+        name = f".zorbu-partial.{os.getpid()}.{_token}.{next(_serial)}"
+        partial = os.path.join(folder, os.fsencode(name) if isinstance(folder, bytes)
+                               else name)
+        try:
+            fd = os.open(partial, os.O_WRONLY | os.O_CREAT | os.O_EXCL
+                         | os.O_CLOEXEC, 0o666)
+            break
+        except FileExistsError:
+            continue
+        except OSError as error:
+            raise _naming(error, path) from None
+    try:
+        try:
+            _convert(next_piece, functools.partial(
+                _write_all, functools.partial(os.write, fd)))
+        finally:
+            os.close(fd)
+        os.replace(partial, path)
+    except OSError as error:
+        os.unlink(partial)
+        raise _naming(error, path) from None
+    except BaseException:
+        os.unlink(partial)
+        raise
+
+
+class _ConvertingReader(io.RawIOBase):
+    """The raw reader under open(): input read in pieces, converted through
+    a stream of its own, output handed out as asked for."""
+
+    def __init__(self, file) -> None:
+        super().__init__()
+        self._stream = None
+        self._owned = _is_path(file)
+        if self._owned:
+            self._file = io.open(file, "rb", buffering=0)
+        elif hasattr(file, "read"):
+            self._file = file
+        else:
+            raise TypeError("expected a path or a binary file object, not "
+                            f"{type(file).__name__}")
+        try:
+            self._stream = Stream()
+        except BaseException:
+            if self._owned:
+                self._file.close()
+            raise
+        self._next_piece = _reader(self._file.read, _fileno(self._file))
+        self._pending = memoryview(b"")
+        self._ended = False
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer) -> int:
+        while not self._pending:
+            if self._ended:
+                return 0
+            piece = self._next_piece()
+            if piece:
+                self._pending = memoryview(self._stream.push(piece))
+            else:
+                self._ended = True
+                self._pending = memoryview(self._stream.finish())
+        target = memoryview(buffer).cast("B")
+        n = min(len(target), len(self._pending))
+        target[:n] = self._pending[:n]
+        self._pending = self._pending[n:]
+        return n
+
+    def close(self) -> None:
+        if self.closed:
+            return
+        try:
+            if self._stream is not None:
+                self._stream.close()
+            if self._owned and self._stream is not None:
+                self._file.close()
+        finally:
+            super().close()
+
+
+def open(file: PathOrFile, mode: str = "rb") -> io.BufferedReader:
+    """Open an rt file for reading its rewritten copy, streamed.
+
+    file is a path (str, bytes or os.PathLike) or a binary file object open
+    for reading. Returns a buffered binary file object whose read(),
+    readinto(), readline() and iteration give the bytes that convert()
+    gives for the whole file, while holding no more than a piece of it in
+    memory, as gzip.open gives a compressed file's bytes. Closing it (or
+    leaving a with block) closes the file if open() opened it, and leaves a
+    file object that was given open. mode must be "rb" (or "r").
+
+    A read raises InvalidFileError (a ValueError) once the input is known
+    not to be an rt file, and OSError when the file cannot be read.
+    """
+    if mode not in ("r", "rb"):
+        raise ValueError(f"invalid mode {mode!r}: zorbu.open only reads ('rb')")
+    return io.BufferedReader(_ConvertingReader(file), buffer_size=_CHUNK)

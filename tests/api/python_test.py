@@ -1,14 +1,19 @@
 """The Python package over the library: every golden case through convert,
-convert_file and Stream, on every kernel set this processor has; errors;
-flat memory on a 256 MiB file; threads. Usage: python_test.py CASES_DIR
-(with the package on PYTHONPATH and ZORBU_LIBRARY naming the library)."""
+convert_file, open and Stream, on every kernel set this processor has;
+errors; a stream guarded against two threads; a non-blocking source; flat
+memory, and memory given back. Usage: python_test.py CASES_DIR (with the
+package on PYTHONPATH and ZORBU_LIBRARY naming the library)."""
+import array
 import doctest
+import fcntl
+import mmap
 import os
 import random
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import zorbu
@@ -42,6 +47,19 @@ def sets_here():
     return here
 
 
+class ReadsCounted:
+    """A binary source that counts the reads made of it."""
+
+    def __init__(self, data):
+        self.data = data
+        self.reads = 0
+
+    def read(self, size):
+        self.reads += 1
+        piece, self.data = self.data[:size], self.data[size:]
+        return piece
+
+
 class ShortWrites:
     """A binary destination that takes at most three bytes a write."""
 
@@ -62,11 +80,38 @@ class GoldenCases(unittest.TestCase):
             for name, data, want in golden_cases():
                 with self.subTest(case=name):
                     if want is None:
-                        self.assertRaises(zorbu.InvalidFile, zorbu.convert, data)
+                        self.assertRaises(zorbu.InvalidFileError, zorbu.convert, data)
                     else:
                         self.assertEqual(zorbu.convert(data), want)
                         self.assertEqual(zorbu.convert(bytearray(data)), want)
                         self.assertEqual(zorbu.convert(memoryview(data)), want)
+                        self.assertEqual(zorbu.convert(array.array("B", data)), want)
+                        if data:
+                            with mmap.mmap(-1, len(data)) as pages:
+                                pages.write(data)
+                                self.assertEqual(zorbu.convert(pages), want)
+                    # Read back in random sizes, from a path and from a
+                    # file object, as a reader of a file would.
+                    src_file = os.path.join(tmp, "open.rt")
+                    with open(src_file, "wb") as f:
+                        f.write(data)
+                    for source in (src_file, None):
+                        given = open(src_file, "rb") if source is None else None
+                        try:
+                            with zorbu.open(source or given) as reader:
+                                got = []
+                                while True:
+                                    piece = reader.read(rng.choice([1, 3, 64, 4096, 70000]))
+                                    if not piece:
+                                        break
+                                    got.append(piece)
+                            got = b"".join(got)
+                        except zorbu.InvalidFileError:
+                            got = None
+                        self.assertEqual(got, want)
+                        if given is not None:
+                            self.assertFalse(given.closed, "a file given open stays open")
+                            given.close()
                     for kernels in sets:
                         got = []
                         try:
@@ -77,7 +122,7 @@ class GoldenCases(unittest.TestCase):
                                     got.append(stream.push(data[at:at + size]))
                                     at += size
                                 got.append(stream.finish())
-                        except zorbu.InvalidFile:
+                        except zorbu.InvalidFileError:
                             got = None
                         self.assertEqual(None if got is None else b"".join(got), want,
                                          kernels)
@@ -86,8 +131,8 @@ class GoldenCases(unittest.TestCase):
                     with open(src, "wb") as f:
                         f.write(data)
                     if want is None:
-                        self.assertRaises(zorbu.InvalidFile, zorbu.convert_file, src, dst)
-                        self.assertEqual(os.listdir(tmp), ["in.rt"])
+                        self.assertRaises(zorbu.InvalidFileError, zorbu.convert_file, src, dst)
+                        self.assertEqual(sorted(os.listdir(tmp)), ["in.rt", "open.rt"])
                     else:
                         zorbu.convert_file(src, dst)
                         with open(dst, "rb") as f:
@@ -107,31 +152,54 @@ class GoldenCases(unittest.TestCase):
 class Errors(unittest.TestCase):
     def test_what_fails_and_how(self):
         for data in (b"", b"no window\n<time/>a\n</window>\n", b"<window><font>\n</font>\n</window>\n"):
-            with self.assertRaises(zorbu.InvalidFile) as caught:
+            with self.assertRaises(zorbu.InvalidFileError) as caught:
                 zorbu.convert(data)
             self.assertIsInstance(caught.exception, ValueError)
+            self.assertIsInstance(caught.exception, zorbu.InvalidFile)
             self.assertEqual(str(caught.exception), "invalid rt file")
         with zorbu.Stream() as stream:
-            # As soon as the first line is known to hold no window.
-            self.assertRaises(zorbu.InvalidFile, stream.push, b"<p>\n")
+            # As soon as the first line is known to hold no window, and on
+            # every call after that.
+            self.assertRaises(zorbu.InvalidFileError, stream.push, b"<p>\n")
+            self.assertRaises(zorbu.InvalidFileError, stream.finish)
+            stream.reset()
+            self.assertEqual(stream.push(b"<window>\n<time/>a\n</window>\n") + stream.finish(),
+                             b"<window>\n<time>a\n</time></window>\n")
+            # A push after the end is misuse.
+            with self.assertRaises(ValueError) as caught:
+                stream.push(b"x")
+            self.assertEqual(str(caught.exception), "misuse of the zorbu interface")
         self.assertRaises(TypeError, zorbu.convert, "<window>\n")
+        self.assertRaises(TypeError, zorbu.convert, 5)
         self.assertRaises(TypeError, zorbu.Stream().push, "<window>\n")
         self.assertRaises(ValueError, zorbu.Stream, "no such set")
+        self.assertRaises(TypeError, zorbu.Stream, 5)
         stream = zorbu.Stream()
         stream.close()
         stream.close()
         self.assertRaises(ValueError, stream.push, b"x")
+        self.assertRaises(ValueError, stream.finish)
+        self.assertRaises(ValueError, zorbu.open, "x.rt", "wb")
         with tempfile.TemporaryDirectory() as tmp:
             src = os.path.join(tmp, "a.rt")
             with open(src, "wb") as f:
                 f.write(b"<window>\n<time/>a\n</window>\n")
             with self.assertRaises(ValueError) as caught:
                 zorbu.convert_file(src, src)
-            self.assertEqual(str(caught.exception), "error: input file is output file")
+            self.assertEqual(str(caught.exception), "input file is output file")
             with open(src, "rb") as f:
                 self.assertEqual(f.read(), b"<window>\n<time/>a\n</window>\n")
-            self.assertRaises(OSError, zorbu.convert_file, src,
-                              os.path.join(tmp, "no-such-folder", "b.rt"))
+            # A destination that cannot be made is named, and found before
+            # the source is read at all.
+            unread = ReadsCounted(b"<window>\n<time/>a\n</window>\n")
+            for dst, kind in ((tmp, IsADirectoryError),
+                              (os.path.join(tmp, "no-such-folder", "b.rt"),
+                               FileNotFoundError),
+                              (os.path.join(src, "b.rt"), NotADirectoryError)):
+                with self.assertRaises(kind) as caught:
+                    zorbu.convert_file(unread, dst)
+                self.assertEqual(caught.exception.filename, dst)
+            self.assertEqual(unread.reads, 0)
             # A full disk: the partial output goes, and nothing is left.
             if os.path.exists("/dev/full"):
                 with open("/dev/full", "wb", buffering=0) as full:
@@ -185,6 +253,147 @@ class Threads(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(together, alone)
+
+
+def run_script(script, *args):
+    """Runs script in a Python of its own, with faulthandler on, so that a
+    crash shows where it was and fails the test; returns its output."""
+    done = subprocess.run([sys.executable, "-X", "faulthandler", "-c", script, *args],
+                          capture_output=True, text=True, timeout=600)
+    if done.returncode != 0:
+        raise AssertionError(f"status {done.returncode}: {done.stderr[-3000:]}")
+    return done.stdout
+
+
+class ThreadGuard(unittest.TestCase):
+    def test_a_stream_used_from_two_threads_raises_and_never_crashes(self):
+        printed = run_script(r"""
+import threading, time, zorbu
+data = (b"<window>\n" + b'<time begin="1"/>a <b>b</b> words and more\n' * 300000
+        + b"</window>\n")
+want = zorbu.convert(data)
+with zorbu.Stream() as alone:
+    want_push = alone.push(data)
+
+def wait_until_busy(stream, thread):
+    while not stream._lock.locked() and thread.is_alive():
+        time.sleep(0.0005)
+
+# close() while another thread pushes: it waits for the push, which gives
+# all its output, or comes first, and the push is told the stream is
+# closed.
+for _ in range(20):
+    stream = zorbu.Stream()
+    result = {}
+    def convert():
+        try:
+            result["out"] = stream.push(data) + stream.finish()
+        except ValueError as error:
+            result["error"] = str(error)
+    thread = threading.Thread(target=convert)
+    thread.start()
+    wait_until_busy(stream, thread)
+    stream.close()
+    thread.join()
+    assert stream.closed
+    assert result.get("out") == want or result.get("error") == "the stream is closed", result.keys()
+
+# Two threads pushing: the one that comes second while the first is busy
+# gets RuntimeError, and the first its whole output.
+refused = 0
+for _ in range(20):
+    stream = zorbu.Stream()
+    result = {}
+    thread = threading.Thread(target=lambda: result.update(out=stream.push(data)))
+    thread.start()
+    wait_until_busy(stream, thread)
+    try:
+        stream.push(b"")
+    except RuntimeError:
+        refused += 1
+    thread.join()
+    assert result["out"] == want_push
+    stream.close()
+assert refused > 0
+print("refused", refused)
+""")
+        self.assertIn("refused", printed)
+
+
+class NonBlockingSource(unittest.TestCase):
+    def test_a_source_with_nothing_yet_is_waited_for_not_taken_for_the_end(self):
+        first = b"<window>\n<time/>one\n"
+        rest = b"<time/>two\n<time/>three\n</window>\n"
+        want = b"<window>\n<time>one\n</time><time>two\n</time><time>three\n</time></window>\n"
+        for use in ("convert_file", "open"):
+            read_end, write_end = os.pipe()
+            os.set_blocking(read_end, False)
+
+            def writer():
+                os.write(write_end, first)
+                time.sleep(0.5)
+                os.write(write_end, rest)
+                os.close(write_end)
+
+            thread = threading.Thread(target=writer)
+            thread.start()
+            with open(read_end, "rb", buffering=0) as source:
+                if use == "open":
+                    with zorbu.open(source) as reader:
+                        got = reader.read()
+                else:
+                    sink = ShortWrites()
+                    zorbu.convert_file(source, sink)
+                    got = bytes(sink.data)
+            thread.join()
+            self.assertEqual(got, want, use)
+        # A source with nothing now and no descriptor to wait on says so.
+
+        class Empty:
+            def read(self, size):
+                return None
+
+        self.assertRaises(BlockingIOError, zorbu.convert_file, Empty(), ShortWrites())
+
+
+class Memory(unittest.TestCase):
+    def test_convert_gives_back_what_a_large_input_took(self):
+        grew = run_script(r"""
+import gc, os, zorbu
+def resident():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+zorbu.convert(b"<window>\n<time/>a\n</window>\n")
+before = resident()
+data = b"<window>\n" + b'<time begin="1"/>a <b>b</b> color="red"\n' * 2500000 + b"</window>\n"
+assert len(data) > 100 * 1000 * 1000
+out = zorbu.convert(data)
+del data, out
+gc.collect()
+print(resident() - before)
+""")
+        self.assertLessEqual(int(grew), 16 << 20, "bytes resident beyond before")
+
+    def test_open_reads_64_mb_in_flat_memory(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "big.rt")
+            line = b'<time begin="1"/>a <b>b</b> color="red" words\n'
+            with open(src, "wb") as f:
+                f.write(b"<window>\n" + line * ((64 << 20) // len(line)) + b"</window>\n")
+            printed = run_script(r"""
+import resource, sys, zorbu
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+size = 0
+with zorbu.open(sys.argv[1]) as reader:
+    for piece in iter(lambda: reader.read(1 << 20), b""):
+        size += len(piece)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before, size)
+""", src)
+            grew, size = map(int, printed.split())
+            self.assertLessEqual(grew, 8 * 1024, "KiB of peak memory beyond import")
+            lines = (os.path.getsize(src) - 19) // len(line)
+            converted = len(b'<time begin="1">a {{{b}}}b{{{/b}}} color="#ff0000" words\n')
+            self.assertEqual(size, 9 + lines * converted + (lines - 1) * 7 + 17)
 
 
 class FlatMemory(unittest.TestCase):
