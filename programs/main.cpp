@@ -67,14 +67,13 @@ constexpr std::string_view kHelp =
     "    xargs -0 -n 256 -P\"$(nproc)\" zorbu --into ../out\n";
 constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION "\n";
 
-int fail(std::string_view message) {
-  zorbu::message::say(message);
+int fail(std::string_view message, std::string_view prefix = {}) {
+  zorbu::message::say(message, prefix);
   return -1;
 }
 
 int fail_with_error(std::string_view why) {
-  zorbu::message::say_error(why);
-  return -1;
+  return fail(why, zorbu::message::kError);
 }
 
 zorbu::outcome filter(int input, const zorbu::simd::kernels& kernels) {
