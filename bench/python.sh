@@ -45,17 +45,21 @@ for folder, _, names in os.walk(src):
         zorbu.convert_file(os.path.join(folder, name), os.path.join(target, name))
 PY
 # The recipe as it stands, on a local cluster of two worker processes.
+# Its worker processes import this script again, so it runs only as main.
 cat >"$work/dask_two.py" <<PY
 import runpy, sys
 from dask.distributed import LocalCluster
-with LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
-                  host="127.0.0.1", dashboard_address=None) as cluster:
-    sys.argv = ["dask_convert.py", sys.argv[1], sys.argv[2], cluster.scheduler_address]
-    try:
-        runpy.run_path("$PWD/examples/python/dask_convert.py", run_name="__main__")
-    except SystemExit as end:
-        status = end.code
-sys.exit(status)
+if __name__ == "__main__":
+    with LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                      host="127.0.0.1", dashboard_address=None) as cluster:
+        sys.argv = ["dask_convert.py", sys.argv[1], sys.argv[2],
+                    cluster.scheduler_address]
+        try:
+            runpy.run_path("$PWD/examples/python/dask_convert.py",
+                           run_name="__main__")
+        except SystemExit as end:
+            status = end.code
+    sys.exit(status)
 PY
 hyperfine --style none --runs "$runs" --warmup 1 --export-json "$work/folder.json" \
   --prepare "rm -rf '$out/o' && mkdir '$out/o'" \
