@@ -96,6 +96,11 @@ def write_folder(out, count, smallest, largest):
 
 
 def main():
+    # Anything else that looks like an option, --help above all, is not
+    # taken for a folder to write hundreds of megabytes into.
+    args = sys.argv[1:]
+    if not args or (args[0].startswith("-") and args[0] != "--folder"):
+        sys.exit(__doc__.strip())
     if sys.argv[1] == "--folder":
         write_folder(sys.argv[2], *(int(a) for a in sys.argv[3:6]))
         return
