@@ -18,9 +18,12 @@ static int failures;
 static int checks;
 
 /* Counts the allocations of the whole process while counting is set, the
- * library's included. Sanitizers bring an allocator of their own, which
- * this would fight, so there the count is not taken. */
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+ * library's included, where the build asks for it: against a shared C
+ * library, whose malloc a program may stand in front of. Sanitizers bring
+ * an allocator of their own, which this would fight, so there the count is
+ * not taken. */
+#if !defined(ZORBU_COUNT_ALLOCATIONS) || defined(__SANITIZE_ADDRESS__) || \
+    defined(__SANITIZE_THREAD__)
 #define COUNTS_ALLOCATIONS 0
 #else
 #define COUNTS_ALLOCATIONS 1
