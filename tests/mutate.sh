@@ -49,9 +49,9 @@ edit one-tag-a-line lib/rt/body_writer.cpp 'if (line == s.tag_line) return false
 edit one-tag-a-line-kernel lib/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
 edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
 edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
-edit text-before-tag lib/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)});' ''
-edit text-before-a-later-tag lib/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)},
-                    end);' ''
+edit text-before-tag lib/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)},
+                 readable_end);' ''
+edit text-before-a-later-tag lib/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)});' ''
 edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       result_ = outcome::invalid;
