@@ -126,8 +126,7 @@ edit write-failure lib/filter/pull_driver.cpp 'return buffered.flush() ? outcome
 edit into-climbs programs/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
 edit into-empty-folders programs/output_path.cpp '!component.empty() && component != "."' 'component != "."'
 edit into-no-follow programs/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
-edit into-link-message programs/into_folder.cpp '      why = message::kLeavesFolder;
-    }' '    }'
+edit into-link-message programs/into_folder.cpp 'if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};' ''
 edit into-same-file programs/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
 edit into-discard programs/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
     partial_folder = -1;' '    partial_folder = -1;'
@@ -156,7 +155,7 @@ edit into-replaced-mode programs/into_folder.cpp 'if (replacing && S_ISREG(exist
 edit into-replaced-setuid programs/into_folder.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
 edit into-write-reason programs/into_folder.cpp 'return report(path, message::kCannotWrite, std::strerror(failure.error));' 'return report(path, message::kUnwritable);'
 edit into-backslash programs/into_folder.cpp "if (c == '\\\\') {" 'if (false) {'
-edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(data_, data_ + pos_, end_ - pos_);' '    std::memmove(data_, data_ + pos_, (end_ - pos_) / 2);'
+edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this
 # processor cannot run, so that no test here can reach the edit.
