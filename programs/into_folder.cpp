@@ -52,7 +52,8 @@ constexpr int kExitSomeFailed = 1;
 constexpr int kExitNothingDone = 255;
 
 // Writes "zorbu: PATH: error: MESSAGEDETAIL" to standard error, in one write
-// when it fits, with PATH's control bytes as \ooo so that it stays one line.
+// when it fits, with PATH's control bytes as \ooo so that it stays one line
+// and its backslashes doubled so that every name reads back one way.
 // Returns false, for the caller to return on a failed file.
 bool report(std::string_view path, std::string_view message,
             std::string_view detail = {}) {
