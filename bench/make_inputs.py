@@ -9,7 +9,7 @@ dense.rt    short lines full of tags and colour attributes, no time tags
 or a folder tree of caption files, COUNT of them between MIN and MAX bytes,
 a hundred to a folder in folders two deep.
 
-Usage: make_inputs.py DIR [MIB]
+Usage: make_inputs.py DIR [MIB]        (MIB may be a fraction: 0.25)
        make_inputs.py --folder DIR COUNT MIN MAX
 """
 import os
@@ -105,7 +105,7 @@ def main():
         write_folder(sys.argv[2], *(int(a) for a in sys.argv[3:6]))
         return
     out = sys.argv[1]
-    size = int(sys.argv[2] if len(sys.argv) > 2 else 256) << 20
+    size = int(float(sys.argv[2] if len(sys.argv) > 2 else 256) * (1 << 20))
     os.makedirs(out, exist_ok=True)
     write(os.path.join(out, "caption.rt"), size, b"", caption_line)
     write(os.path.join(out, "untagged.rt"), size, b'<time begin="0"/>\n', plain_line)

@@ -83,9 +83,9 @@ ZORBU_API zorbu_stream *zorbu_create(void);
 ZORBU_API void zorbu_free(zorbu_stream *stream);
 
 /* Chooses the stream's kernel set by name, before anything is pushed:
- * "portable" everywhere, and "sse2", "avx2" and "avx512" on x86-64 where the
- * processor has their instructions. They give the same bytes; the choice is
- * for tests and measurements. Returns ZORBU_DONE, ZORBU_UNSUPPORTED for a
+ * "portable" everywhere, "sse2", "avx2" and "avx512" on x86-64 where the
+ * processor has their instructions, and "neon" on 64-bit ARM. They give the
+ * same bytes; the choice is for tests and measurements. Returns ZORBU_DONE, ZORBU_UNSUPPORTED for a
  * name unknown or not runnable here (the set stays as it was), or
  * ZORBU_MISUSE for a NULL argument or after a zorbu_push or zorbu_finish
  * since zorbu_create or zorbu_reset, even of nothing. */

@@ -3,9 +3,17 @@
 # and runs the whole suite on each, and reports every edit that the suite
 # did not catch. Each edit stands for one rule of the program's behaviour; a
 # surviving edit is a rule no test holds the code to.
-# Usage: tests/mutate.sh [NAME_PATTERN]   (exits 1 if an edit survives)
+# Usage: tests/mutate.sh [--cross ARCH] [NAME_PATTERN]
+#   (exits 1 if an edit survives). --cross builds for ARCH with its file in
+#   cmake/toolchains and runs the suite under qemu-user, for the kernels
+#   of another architecture: tests/mutate.sh --cross aarch64 'neon-*'.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+cross=
+if [ "${1:-}" = --cross ]; then
+  cross=${2:?--cross needs an architecture}
+  shift 2
+fi
 only=${1:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -13,7 +21,8 @@ trap 'rm -rf "$work"' EXIT
 # A copy of the tree, built once; each edit then rebuilds what it touches.
 tar --exclude=./build --exclude=./.git -cf - . | (cd "$work" && tar -xf -)
 cmake -S "$work" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZORBU_WERROR=OFF >/dev/null
+  -DZORBU_WERROR=OFF ${cross:+-DCMAKE_TOOLCHAIN_FILE="$work/cmake/toolchains/$cross.cmake"} \
+  ${cross:+-DZORBU_STATIC_CXX_RUNTIME=OFF} >/dev/null
 cmake --build "$work/build" -j2 >/dev/null
 
 # edit NAME FILE OLD NEW: OLD must stand in FILE exactly once.
@@ -83,6 +92,13 @@ edit plain-block-close lib/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h
 edit either-high lib/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
 edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
 edit sse2-two-blocks lib/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
+edit neon-mask-weights lib/simd/neon/kernels.cpp '1, 2, 4, 8, 16, 32, 64, 128};' '1, 2, 4, 8, 16, 32, 64, 64};'
+edit neon-plain-block lib/simd/neon/kernels.cpp 'is(v, b)), is(v, c))) == 0;' 'is(v, b)), is(v, b))) == 0;'
+edit neon-pair-both lib/simd/neon/kernels.cpp 'return vandq_u8(is(v, a), is(w, b));' 'return vorrq_u8(is(v, a), is(w, b));'
+edit neon-two-blocks lib/simd/neon/kernels.cpp 'vorrq_u8(pair(0), pair(kWidth))' 'vorrq_u8(pair(0), pair(0))'
+edit neon-escape-second-group lib/simd/neon/kernels.cpp 'if (count > 8) group(' 'if (count > 9) group('
+edit neon-escape-size lib/simd/neon/kernels.cpp '8 + 2 * std::popcount(b)' '8 + std::popcount(b)'
+edit neon-markup-unescaped lib/simd/neon/kernels.cpp 'if (brackets == 0) {' 'if (false) {'
 edit value-not-all-here lib/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing lib/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
 edit plain-tag-slash-shape lib/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
@@ -162,12 +178,13 @@ edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(storage_, data_ +
 not_run_here() {
   local set
   case $1 in
-    lib/simd/sse2/* | lib/simd/avx2/* | lib/simd/avx512/*) ;;
+    lib/simd/sse2/* | lib/simd/avx2/* | lib/simd/avx512/* | lib/simd/neon/*) ;;
     *) return 1 ;;
   esac
   set=${1#lib/simd/}
   set=${set%%/*}
-  "$work/build/tests/case_driver" "$set" /dev/null >/dev/null 2>&1
+  ${cross:+qemu-$cross-static} "$work/build/tests/case_driver" "$set" \
+    /dev/null >/dev/null 2>&1
   [ $? = 77 ]
 }
 

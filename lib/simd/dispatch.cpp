@@ -15,12 +15,18 @@ const kernels& get();
 namespace avx512 {
 const kernels& get();
 }
+#elif defined(__aarch64__)
+namespace neon {
+const kernels& get();
+}
 #endif
 
 std::span<const kernels> built_kernels() noexcept {
 #if defined(__x86_64__)
   static const kernels all[] = {portable::get(), sse2::get(), avx2::get(),
                                 avx512::get()};
+#elif defined(__aarch64__)
+  static const kernels all[] = {portable::get(), neon::get()};
 #else
   static const kernels all[] = {portable::get()};
 #endif

@@ -52,6 +52,10 @@ TEST(Simd, SetsAreFoundByNameWhereTheyRun) {
   EXPECT_NE(simd::kernels_named("sse2"), nullptr);
   EXPECT_EQ(sets, (std::vector<std::string_view>{"portable", "sse2", "avx2",
                                                  "avx512"}));
+#elif defined(__aarch64__)
+  // NEON is part of 64-bit ARM itself.
+  EXPECT_NE(simd::kernels_named("neon"), nullptr);
+  EXPECT_EQ(sets, (std::vector<std::string_view>{"portable", "neon"}));
 #endif
   EXPECT_EQ(simd::kernels_named("avx3"), nullptr);
   EXPECT_EQ(simd::kernels_named(""), nullptr);
