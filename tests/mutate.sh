@@ -92,6 +92,8 @@ edit plain-block-close lib/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h
 edit either-high lib/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
 edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
 edit sse2-two-blocks lib/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
+edit avx512-pair-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), w,' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), v,'
+edit avx512-either-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b))));' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a))));'
 edit neon-mask-weights lib/simd/neon/kernels.cpp '1, 2, 4, 8, 16, 32, 64, 128};' '1, 2, 4, 8, 16, 32, 64, 64};'
 edit neon-plain-block lib/simd/neon/kernels.cpp 'is(v, b)), is(v, c))) == 0;' 'is(v, b)), is(v, b))) == 0;'
 edit neon-pair-both lib/simd/neon/kernels.cpp 'return vandq_u8(is(v, a), is(w, b));' 'return vorrq_u8(is(v, a), is(w, b));'
