@@ -83,11 +83,11 @@ struct V {
     };
     return vmaxvq_u8(vorrq_u8(pair(0), pair(kWidth))) != 0;
   }
-  // Each eight bytes are spread by a table lookup that their brackets pick
-  // from a table: no step depends on where the brackets are, so nothing is
-  // mispredicted however dense they come. Every '<' and '>' within count is
-  // a bracket; markup, which keeps them, comes with none. Writes up to 24
-  // bytes past the returned end.
+  // Each eight bytes are spread by two table lookups, whose indices their
+  // brackets pick from a table: no step depends on where the brackets are,
+  // so nothing is mispredicted however dense they come. Every '<' and '>'
+  // within count is a bracket; markup, which keeps them, comes with none.
+  // Writes up to 32 bytes past the returned end.
   static char* put_escaped(vec v, mask_t brackets, std::size_t count,
                            char* out) {
     if (brackets == 0) {
