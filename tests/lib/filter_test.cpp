@@ -121,7 +121,8 @@ TEST_P(FilterRt, SegmentsSpanLinesAndBlocks) {
 TEST_P(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
   // Tags the fast path writes itself and tags it leaves to the line rules,
   // around the longest it takes (64 bytes), after keys that run up to them,
-  // at every place in a block of every width.
+  // two keys at once, values across blocks, and brackets right after a tag
+  // or a value, at every place in a block of every width.
   std::vector<std::string> tags = {"<time>",
                                    "<time/>",
                                    "<time begin=\"1\"/>",
@@ -136,7 +137,12 @@ TEST_P(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
     tags.push_back("<time " + std::string(size - 8, 'a') + "/>");
   }
   const std::vector<std::string> befores = {
-      "", "color=", "color=\"red\"", "<b color=\"blue", "color=<teal\" "};
+      "",
+      "color=",
+      "color=\"red\"",
+      "<b color=\"blue",
+      "color=<teal\" ",
+      "color=\"red\"color=\"fuchsia\"<b>"};
   std::vector<std::size_t> leads;
   for (std::size_t lead = 0; lead <= 70; ++lead) leads.push_back(lead);
   for (std::size_t lead : {100, 127, 128, 129, 200}) leads.push_back(lead);
@@ -146,9 +152,9 @@ TEST_P(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
       for (const std::string& before : befores) {
         for (std::size_t lead : leads) {
           for (const char* join : {"\n", "x"}) {
-            const std::string file = "<window>\n<time/>" +
-                                     std::string(lead, 'x') + join + before +
-                                     tag + "a <i>b</i>\n<time/>c\n</window>\n";
+            const std::string file =
+                "<window>\n<time/>" + std::string(lead, 'x') + join + before +
+                tag + "<i>a</i> color=\"navy\">b\n<time/>c\n</window>\n";
             const auto want = reference::filter(file);
             ASSERT_TRUE(want.has_value());
             const auto r =
