@@ -10,23 +10,9 @@ namespace {
 
 constexpr std::string_view kName = "avx2";
 
-// For each way that brackets can fall among eight bytes, which of them each
-// of the up to 24 output bytes is, a bracket's three times over: the first
-// sixteen for the low lane of a shuffle, the rest for the high lane, each
-// lane holding the same eight bytes.
-alignas(32) constexpr auto kSpread = [] {
-  std::array<std::array<char, 32>, 256> t{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-      for (std::size_t n = (b >> i & 1) != 0 ? 3 : 1; n > 0; --n) {
-        t[b][j++] = static_cast<char>(i);
-      }
-    }
-    for (; j < 32; ++j) t[b][j] = static_cast<char>(0x80);
-  }
-  return t;
-}();
+// Each row's first sixteen bytes shuffle the low lane, the rest the high
+// lane, each lane holding the same eight bytes.
+alignas(32) constexpr auto kSpread = spread_rows();
 
 // Sixty-four bytes at a time, as two 32-byte halves: a block's fixed costs
 // are paid half as often as with one.

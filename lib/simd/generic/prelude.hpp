@@ -33,4 +33,23 @@ static_assert(is_three_of(kEscapedOpen, '<' + kBraceStep) &&
               "the kernels write an escape as one byte three times, one step "
               "on from its bracket, the same step for both brackets");
 
+// For each way that brackets can fall among eight bytes (bit i for byte
+// i), which of the eight each of the up to 24 bytes they become is, a
+// bracket's three times over; the rest 0x80, which a byte shuffle and a
+// table lookup both write as zero. Thirty-two to a row, so that a row's
+// offset is its mask shifted by five.
+constexpr std::array<std::array<std::uint8_t, 32>, 256> spread_rows() {
+  std::array<std::array<std::uint8_t, 32>, 256> t{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      for (std::size_t n = (b >> i & 1) != 0 ? 3 : 1; n > 0; --n) {
+        t[b][j++] = static_cast<std::uint8_t>(i);
+      }
+    }
+    for (; j < 32; ++j) t[b][j] = 0x80;
+  }
+  return t;
+}
+
 }  // namespace zorbu::simd

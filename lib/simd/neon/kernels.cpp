@@ -13,22 +13,9 @@ constexpr std::string_view kName = "neon";
 static_assert(std::endian::native == std::endian::little,
               "the NEON kernels take byte i of memory for lane i of a vector");
 
-// For each way that brackets can fall among eight bytes, which of them each
-// of the up to 24 output bytes is, a bracket's three times over; a table
-// lookup writes zero for the rest.
-alignas(16) constexpr auto kSpread = [] {
-  std::array<std::array<std::uint8_t, 32>, 256> t{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-      for (std::size_t n = (b >> i & 1) != 0 ? 3 : 1; n > 0; --n) {
-        t[b][j++] = static_cast<std::uint8_t>(i);
-      }
-    }
-    for (; j < 32; ++j) t[b][j] = 0x80;
-  }
-  return t;
-}();
+// Each row's two halves are the indices of two table lookups in the same
+// eight bytes.
+alignas(16) constexpr auto kSpread = spread_rows();
 
 // How many bytes eight bytes become, for each way brackets fall among them.
 constexpr auto kSpreadSize = [] {
