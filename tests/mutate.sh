@@ -41,8 +41,6 @@ edit escape-group-row lib/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << 
 edit escape-second-half lib/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
 edit tag-pair-both lib/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, a), is(w, b));' 'return _mm256_or_si256(is(v, a), is(w, b));'
 edit tag-pair-high lib/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
-edit tag-two-blocks-step lib/simd/generic/find_tag.hpp 'p += 2 * W;' 'p += 2 * W + 1;'
-edit tag-two-blocks-last lib/simd/avx2/kernels.cpp '_mm256_or_si256(pair(64), pair(96))' '_mm256_or_si256(pair(64), pair(64))'
 edit escape-scalar lib/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
 edit line-limit lib/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
@@ -55,13 +53,13 @@ edit name-ends-at-space lib/rt/tag_search.cpp "inside.substr(0, inside.find(' ')
 edit self-closing-slash lib/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite lib/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line lib/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
-edit one-tag-a-line-kernel lib/simd/generic/rewrite_body.hpp "c > start && c[-1] == '\\n'" 'c > start'
+edit one-tag-a-line-kernel lib/simd/generic/rewrite_body.hpp "c[-1] == '\\n' ? plain_tag_close" 'true ? plain_tag_close'
 edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
 edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
-edit text-before-tag lib/rt/body_writer.cpp 'segment_.add({text, static_cast<std::size_t>(tag.data() - text)},
-                 readable_end);' ''
-edit text-before-a-later-tag lib/rt/body_writer.cpp 'put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)});' ''
-edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'static_cast<std::size_t>(c - p), out);' '0, out);'
+edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
+edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
+edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
+edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out));' '0, 0, out));'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       result_ = outcome::invalid;
       return step_status::finished;
@@ -91,13 +89,11 @@ edit plain-block-high lib/simd/avx2/kernels.cpp 'const __m256i any = _mm256_or_s
 edit plain-block-close lib/simd/avx2/kernels.cpp '_mm256_or_si256(is(h, a), is(h, b)), is(h, c));' '_mm256_or_si256(is(h, a), is(h, b)), is(h, b));'
 edit either-high lib/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32;' 'return half(v.lo) | half(v.lo) << 32;'
 edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))' '_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, b))'
-edit sse2-two-blocks lib/simd/sse2/kernels.cpp '_mm_or_si128(pair(0), pair(kWidth))' '_mm_or_si128(pair(0), pair(0))'
 edit avx512-pair-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), w,' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), v,'
 edit avx512-either-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b))));' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a))));'
 edit neon-mask-weights lib/simd/neon/kernels.cpp '1, 2, 4, 8, 16, 32, 64, 128};' '1, 2, 4, 8, 16, 32, 64, 64};'
 edit neon-plain-block lib/simd/neon/kernels.cpp 'is(v, b)), is(v, c))) == 0;' 'is(v, b)), is(v, b))) == 0;'
 edit neon-pair-both lib/simd/neon/kernels.cpp 'return vandq_u8(is(v, a), is(w, b));' 'return vorrq_u8(is(v, a), is(w, b));'
-edit neon-two-blocks lib/simd/neon/kernels.cpp 'vorrq_u8(pair(0), pair(kWidth))' 'vorrq_u8(pair(0), pair(0))'
 edit neon-escape-second-group lib/simd/neon/kernels.cpp 'if (count > 8) group(' 'if (count > 9) group('
 edit neon-escape-size lib/simd/neon/kernels.cpp '8 + 2 * std::popcount(b)' '8 + std::popcount(b)'
 edit neon-markup-unescaped lib/simd/neon/kernels.cpp 'if (brackets == 0) {' 'if (false) {'
@@ -107,7 +103,14 @@ edit plain-tag-slash-shape lib/simd/generic/rewrite_body.hpp "(next == '/' && cl
 edit plain-tags-end lib/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
 edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {" "false)) {"
-edit tag-restart lib/simd/generic/rewrite_body.hpp 'next = from = close + 1;' 'next = from = close;'
+edit tag-restart lib/simd/generic/rewrite_body.hpp 'p = text = from = tag.close + 1;' 'p = text = from = tag.close;'
+edit cut-shift lib/simd/generic/rewrite_body.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
+edit cut-shift-at-start lib/simd/generic/rewrite_body.hpp '        shift = shift_at(done);' ''
+edit cut-after-value lib/simd/generic/rewrite_body.hpp '      cuts &= ~low_bits(pieces.done);' ''
+edit cut-rest lib/simd/generic/rewrite_body.hpp '      out = pieces.put_rest(out);' ''
+edit cut-value-runs-on lib/simd/generic/rewrite_body.hpp 'for (done = pieces.done; done >= W; done -= W) p += W;' 'done = 0;'
+edit cut-first-tag-after-value lib/simd/generic/rewrite_body.hpp '& brackets) != 0 && done == 0) {' '& brackets) != 0) {'
+edit far-values lib/simd/generic/rewrite_body.hpp 'W + 2 + 8 * kNameWords, kTail);' 'W + 1, kTail);'
 edit markup-keeps-brackets lib/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
 edit block-brackets lib/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);
   if (brackets != 0) return" "const mask_t brackets = V::eq(v, '<') & low_bits(whole);
@@ -119,7 +122,6 @@ edit stage-chunk lib/simd/generic/convert_text.hpp '    out = escape_stage(stage
     s = stage;
   }
   char* finish()'
-edit kernel-tag-name lib/simd/generic/find_tag.hpp 'if (rest_is(at + 1, end, name)) return at;' 'return at;'
 edit message-invalid lib/filter/outcome.hpp '"invalid rt file"' '"invalid rt-file"'
 edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
 edit message-memory lib/filter/outcome.hpp '"out of memory"' '"no memory"'

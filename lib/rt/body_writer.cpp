@@ -1,6 +1,7 @@
 #include "rt/body_writer.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "rt/lines.hpp"
 
@@ -27,41 +28,125 @@ void segment_writer::add(std::string_view bytes, const char* readable_end) {
   convert_into(converter_, bytes, readable_end, out_);
 }
 
+void segment_writer::end_line() {
+  out_.commit(converter_.end_line(out_.room(text_converter::max_output(0))));
+}
+
 void segment_writer::close() {
   finish_into(converter_, out_);
   out_.append(kCloseTime);
   pending_ = false;
 }
 
-// Only a line with "<time" in it can hold a time tag, so lines are cut only
-// around those; the text from one time tag to the next is segment text.
+namespace {
+
+// Returns the end of the last line in [p, end) that a newline ends, or p
+// when there is none.
+const char* past_last_newline(const char* p, const char* end) {
+  const void* const newline =
+      memrchr(p, '\n', static_cast<std::size_t>(end - p));
+  return newline == nullptr ? p : static_cast<const char*>(newline) + 1;
+}
+
+// Writes a time tag as an opening tag; returns the end of what it wrote.
+char* put_tag(char* out, std::string_view tag) {
+  if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
+    out = put_bytes(out, tag.substr(0, tag.size() - 2));
+    *out++ = '>';
+    return out;
+  }
+  return put_bytes(out, tag);
+}
+
+}  // namespace
+
+// The body kernel takes runs of lines that newlines end, where nothing cut
+// by a run's end waits on later bytes. Lines that a length limit cut are
+// few, and go a line at a time through the segment's converter, which holds
+// back what they cut.
 void body_writer::region(std::string_view region, const char* readable_end) {
   readable_end_ = readable_end;
-  const char* const end = region.data() + region.size();
-  scan s{end, region.data(), region.data(), nullptr};
-  const char* text = region.data();  // segment text not yet added
+  const char* p = region.data();
+  const char* const end = p + region.size();
+  if (!segment_.settled()) p = line_by_line(p, end, true);
+  const char* const lines_end = past_last_newline(p, end);
+  while (p < lines_end) {
+    const char* run_end = lines_end;
+    if (static_cast<std::size_t>(lines_end - p) > longest_run_) {
+      run_end = past_last_newline(p, p + longest_run_);
+    }
+    p = run_end == p ? line_by_line(p, lines_end, true)
+                     : kernel_run(p, run_end);
+  }
+  line_by_line(p, end, false);
+}
+
+// Rewrites the whole lines [p, end) with the body kernel; returns end.
+const char* body_writer::kernel_run(const char* p, const char* end) {
+  char* const room =
+      out_.room(text_converter::max_output(static_cast<std::size_t>(end - p)) +
+                kCloseTime.size());
+  scan s{end, p, p, nullptr};
+  simd::body_scan b{
+      p, room, nullptr, segment_.first_key(), segment_.pending(), false};
   for (;;) {
-    // Segments that start and end in this region, the usual case, are
-    // converted in the pass that finds their end.
-    if (!segment_.pending()) whole_segments(s, text);
-    const char* const candidate =
-        kernels_.find_tag_start(s.from, end, kTimeTag);
-    if (candidate == end) break;
+    kernels_.rewrite_body(b, end, readable_end_);
+    if (b.tag_line != nullptr) s.p = s.tag_line = b.tag_line;
+    if (!b.at_tag) break;
+    // A tag the kernel leaves to the line rules.
+    const char* const candidate = b.in;
     std::string_view tag;
     const char* after = nullptr;
     if (!tag_at(s, candidate, tag, after)) {
-      s.from = std::max(s.from, candidate + 1);
+      // A '<' of the text after all.
+      b.out = put_bytes(b.out, kEscapedOpen);
+      b.in = candidate + 1;
+      b.has_text = true;
       continue;
     }
-    // Text before the tag closes the pending segment, or stands as a
-    // segment of its own rather than being lost.
-    segment_.add({text, static_cast<std::size_t>(tag.data() - text)},
-                 readable_end);
-    if (segment_.pending()) segment_.close();
-    put_tag(tag);
-    text = after;
+    // The tag may stand further on in the line, past text that no colour
+    // value runs into, since no colour name has a '<'.
+    if (tag.data() > candidate) {
+      b.out = kernels_
+                  .convert_text(candidate, tag.data(), readable_end_, b.out,
+                                true, b.first_key, true)
+                  .out;
+      b.has_text = true;
+    }
+    if (b.has_text) b.out = put_bytes(b.out, kCloseTime);
+    b.out = put_tag(b.out, tag);
+    b = {after, b.out, nullptr, true, false, false};
   }
-  segment_.add({text, static_cast<std::size_t>(end - text)}, readable_end);
+  out_.commit(b.out);
+  segment_.resume(b.first_key, b.has_text);
+  return end;
+}
+
+// Rewrites lines from p on, one at a time through the segment's converter,
+// up to end, or with to_newline up to the first that a newline ends, after
+// which the segment is settled; returns where it stopped.
+const char* body_writer::line_by_line(const char* p, const char* end,
+                                      bool to_newline) {
+  while (p < end) {
+    const std::string_view line(
+        p, line_length({p, static_cast<std::size_t>(end - p)}, true));
+    p += line.size();
+    if (const auto past = search_tag(line, kTimeTag, tag_)) {
+      // Text before the tag closes the pending segment, or stands as a
+      // segment of its own rather than being lost.
+      segment_.add(line.substr(0, *tag_.start), readable_end_);
+      if (segment_.pending()) segment_.close();
+      out_.commit(put_tag(out_.room(tag_.text.size()), tag_.text));
+      segment_.add(line.substr(*past), readable_end_);
+    } else {
+      segment_.add(line, readable_end_);
+    }
+    if (line.back() == '\n') {
+      segment_.end_line();
+      if (to_newline) break;
+    }
+  }
+  return p;
 }
 
 // Decides whether the time tag of the candidate's line is to be written
@@ -86,81 +171,6 @@ bool body_writer::tag_at(scan& s, const char* candidate, std::string_view& tag,
   tag = tag_.text;
   after = line + *past;
   return true;
-}
-
-// Writes a time tag as an opening tag.
-void body_writer::put_tag(std::string_view tag) {
-  if (tag.size() >= 2 && tag[tag.size() - 2] == '/') {
-    out_.append(tag.substr(0, tag.size() - 2));
-    out_.append(">");
-  } else {
-    out_.append(tag);
-  }
-}
-
-// Converts a whole segment of this region, and ends it.
-void body_writer::put_segment(std::string_view text) {
-  if (text.empty()) return;
-  char* const room =
-      out_.room(text_converter::max_output(text.size()) + kCloseTime.size());
-  char* const e = convert_whole(
-      kernels_, text, false, room,
-      static_cast<std::size_t>(readable_end_ - (text.data() + text.size())));
-  out_.commit(put_bytes(e, kCloseTime));
-}
-
-// Rewrites segments and time tags from text on, in passes of up to
-// longest_run_ bytes that convert each segment in the pass that finds its
-// end, for as long as the segments it starts end in this region. Returns
-// with text at the segment that goes on past the region, or past a pass.
-void body_writer::whole_segments(scan& s, const char*& text) {
-  const char* const end = s.end;
-  while (text < end) {
-    const char* const limit =
-        text + std::min<std::size_t>(static_cast<std::size_t>(end - text),
-                                     longest_run_);
-    char* const room = out_.room(
-        text_converter::max_output(static_cast<std::size_t>(limit - text)) +
-        kCloseTime.size());
-    simd::body_scan b{text, room, text, room, nullptr, true, false};
-    bool tagged = false;
-    for (;;) {
-      kernels_.rewrite_body(b, limit, readable_end_);
-      if (b.tag_line != nullptr) {
-        s.p = s.tag_line = b.tag_line;
-        s.from = b.text;
-      }
-      if (!b.at_tag) break;
-      // A tag the kernel leaves to the line rules.
-      const char* const candidate = b.in;
-      std::string_view tag;
-      const char* after = nullptr;
-      if (!tag_at(s, candidate, tag, after)) {
-        // A '<' of the text after all.
-        b.out = put_bytes(b.out, kEscapedOpen);
-        b.in = candidate + 1;
-        continue;
-      }
-      if (tag.data() == candidate) {
-        out_.commit(candidate > b.text ? put_bytes(b.out, kCloseTime) : b.out);
-      } else {
-        out_.commit(b.text_out);
-        put_segment({b.text, static_cast<std::size_t>(tag.data() - b.text)});
-      }
-      put_tag(tag);
-      text = after;
-      tagged = true;
-      break;
-    }
-    if (tagged) continue;
-    // The pass ran out with a segment still open: what came before it
-    // stands, and the segment is looked at again from its start, in a new
-    // pass if this one ended tags.
-    out_.commit(b.text_out);
-    const bool ended_any = b.text != text;
-    text = b.text;
-    if (!ended_any || limit == end) return;
-  }
 }
 
 }  // namespace zorbu

@@ -21,7 +21,8 @@ void convert_into(text_converter& converter, std::string_view piece,
 void finish_into(text_converter& converter, output_buffer& out);
 
 // The timed text after one time tag, converted as it arrives, so that a
-// segment of any length needs no more memory than a read.
+// segment of any length needs no more memory than a read. The body kernel
+// writes most of it straight out and hands back where the segment stands.
 class segment_writer {
  public:
   segment_writer(output_buffer& out, const simd::kernels& kernels,
@@ -30,8 +31,20 @@ class segment_writer {
 
   // Adds bytes of the segment, which may be read up to readable_end.
   void add(std::string_view bytes, const char* readable_end);
-  // Returns true when bytes were added since the segment was last closed.
+  // Decides what the converter held back, once the bytes added end a line
+  // with a newline, after which no byte can change it.
+  void end_line();
+  // Returns true when nothing is held back, so that the body kernel may
+  // take the segment on.
+  bool settled() const { return converter_.settled(); }
+  // Returns true when the segment has text since it was last closed.
   bool pending() const { return pending_; }
+  bool first_key() const { return converter_.first_key(); }
+  // Takes on where the body kernel left a settled segment.
+  void resume(bool first_key, bool pending) {
+    converter_.set_first_key(first_key);
+    pending_ = pending;
+  }
   // Writes the rest of the segment and "</time>".
   void close();
 
@@ -53,7 +66,7 @@ constexpr std::size_t largest_room(std::size_t longest_run) {
 // region of lines to the next.
 class body_writer {
  public:
-  // Segment text is converted in runs of up to this many bytes unless told
+  // Body text is rewritten in runs of up to this many bytes unless told
   // otherwise, so that what one run writes stays bounded.
   static constexpr std::size_t kLongestRun = std::size_t{64} << 10;
   static constexpr std::size_t kLargestRoom = largest_room(kLongestRun);
@@ -72,7 +85,7 @@ class body_writer {
   void end_body() { segment_.close(); }
 
  private:
-  // Where the scan of a region for time tags stands.
+  // Where the search of a run for the lines of time tags stands.
   struct scan {
     const char* end;
     const char* p;         // a line start at or before `from`
@@ -80,11 +93,10 @@ class body_writer {
     const char* tag_line;  // the line of the last tag written
   };
 
+  const char* kernel_run(const char* p, const char* end);
+  const char* line_by_line(const char* p, const char* end, bool to_newline);
   bool tag_at(scan& s, const char* candidate, std::string_view& tag,
               const char*& after);
-  void put_tag(std::string_view tag);
-  void put_segment(std::string_view text);
-  void whole_segments(scan& s, const char*& text);
 
   output_buffer& out_;
   const simd::kernels& kernels_;

@@ -160,6 +160,12 @@ char* text_converter::finish(char* out) {
   return out;
 }
 
+char* text_converter::end_line(char* out) {
+  if (held_size_ > 0) run(held_.data(), held_size_, true, 0, out);
+  held_size_ = 0;
+  return out;
+}
+
 char* convert_whole(const simd::kernels& kernels, std::string_view text,
                     bool is_markup, char* out, std::size_t readable_after) {
   const char* const end = text.data() + text.size();

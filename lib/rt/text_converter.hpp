@@ -38,6 +38,19 @@ class text_converter {
   // Ends the text, writing what was held back into room for max_output(0)
   // bytes, and makes ready for a new text; returns the end of what it wrote.
   char* finish(char* out);
+  // Writes what was held back, as finish() does, where the text so far
+  // ends with a newline, which no later byte can change; the text goes on.
+  // Returns the end of what it wrote.
+  char* end_line(char* out);
+  // Returns true when nothing is held back.
+  bool settled() const { return held_size_ == 0 && mode_ != mode::at_value; }
+  // Returns true while the text's first colour key is still to come.
+  bool first_key() const { return mode_ == mode::first_search; }
+  // Says whether the first key has come, in text converted elsewhere while
+  // settled.
+  void set_first_key(bool first_key) {
+    mode_ = first_key ? mode::first_search : mode::next_search;
+  }
 
  private:
   static constexpr std::size_t kHeldCapacity = 32;

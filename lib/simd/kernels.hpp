@@ -20,10 +20,9 @@ struct text_positions {
 struct body_scan {
   const char* in;        // where to go on from
   char* out;             // where output goes on
-  const char* text;      // where the segment still open began
-  char* text_out;        // where that segment's output began
   const char* tag_line;  // the line of the last tag written, or nullptr
   bool first_key;        // the segment's first colour key is still to come
+  bool has_text;         // the open segment has text, which a tag closes
   bool at_tag;           // in is at a '<' left to the caller
 };
 
@@ -55,16 +54,12 @@ struct kernels {
   // converted as convert_text does in text mode, taking end as the end of
   // the text, and each time tag that stands plainly at the start of a line
   // after scan.in written as an opening tag, with "</time>" first when the
-  // segment before it has text. Stops at end, or at any other '<' that a
-  // 't' follows, which is left to the caller: the text before it is
-  // written as if the segment ended there, since no colour name has a '<'.
-  // Reads and writes as convert_text does.
+  // open segment has text. Stops at end, or at any other '<' that a 't'
+  // follows, which is left to the caller. The caller ends the text where
+  // no later byte could change it: after a newline. Reads and writes as
+  // convert_text does.
   void (*rewrite_body)(body_scan& scan, const char* end,
                        const char* readable_end);
-  // Returns the first '<' in [p, end) that `name` follows, or end when
-  // there is none. The name must not be empty.
-  const char* (*find_tag_start)(const char* p, const char* end,
-                                std::string_view name);
 };
 
 // The kernels built for this architecture: the portable ones first, then

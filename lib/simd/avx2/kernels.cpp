@@ -20,7 +20,7 @@ struct V {
   static bool runs_here() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("popcnt");
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
   }
   static constexpr std::size_t kWidth = 64;
   struct vec {
@@ -53,17 +53,6 @@ struct V {
   static mask_t pair_eq(vec v, char a, vec w, char b) {
     return bits(pair_of(v.lo, a, w.lo, b)) | bits(pair_of(v.hi, a, w.hi, b))
                                                  << 32;
-  }
-  // Tested as vectors, with no mask made.
-  static bool has_pair_in_two(const char* p, char a, char b) {
-    const auto pair = [&](std::size_t at) {
-      return pair_of(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at)), a,
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at + 1)), b);
-    };
-    const __m256i any = _mm256_or_si256(_mm256_or_si256(pair(0), pair(32)),
-                                        _mm256_or_si256(pair(64), pair(96)));
-    return _mm256_testz_si256(any, any) == 0;
   }
   static mask_t either_eq(vec v, char a, char b) {
     const auto half = [&](__m256i h) {
@@ -108,14 +97,15 @@ struct V {
         out + count +
         2 * static_cast<std::size_t>(__builtin_popcountll(brackets));
     // A group's row of the table, as a byte offset taken straight from the
-    // mask, a shift and an AND rather than three steps; its set bits are
-    // the group's brackets, so it counts them too.
+    // mask, a rotation (one instruction with BMI2, which leaves the mask in
+    // place) and an AND; its set bits are the group's brackets, so it
+    // counts them too.
     const auto group = [&](std::size_t g) {
       constexpr std::size_t kRowShift = 5;
       static_assert(sizeof kSpread[0] == std::size_t{1} << kRowShift);
+      const std::size_t turn = (g + 64 - kRowShift) % 64;
       const auto row = static_cast<std::size_t>(
-          (g >= kRowShift ? brackets >> (g - kRowShift)
-                          : brackets << (kRowShift - g)) &
+          (brackets >> turn | brackets << ((64 - turn) % 64)) &
           (0xff << kRowShift));
       std::int64_t eight;
       std::memcpy(&eight, copy + from + g, sizeof eight);

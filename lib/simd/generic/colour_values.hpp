@@ -159,6 +159,9 @@ inline bool is_key(const char* sign, const char* from, const char* end,
 
 // Writes the byte after a key's '=', then the value one byte on, replaced
 // if it is a colour name that ends by end; returns where the text goes on.
+// kFar says that 8 * kNameWords bytes of text follow after + 1, which
+// spares the test and the padded copy that nearer values take.
+template <bool kFar = false>
 inline const char* put_value(const char* after, const char* end, bool escape,
                              char*& out) {
   // The value starts one byte on, whatever that byte is.
@@ -170,7 +173,7 @@ inline const char* put_value(const char* after, const char* end, bool escape,
   }
   const char* value = after + 1;
   // Asked of after, as the walks ask it, so that they need not ask twice.
-  if (static_cast<std::size_t>(end - after) >= 1 + 8 * kNameWords) {
+  if (kFar || static_cast<std::size_t>(end - after) >= 1 + 8 * kNameWords) {
     replace_value(value, out);
   } else {
     replace_last_value(value, end, out);

@@ -23,9 +23,6 @@
 // where it can join the two before making a mask of them; and
 //   V::none_of(V::vec v, char a, char b, char c) -> bool
 //                                       no byte of v is any of the three,
-//   V::has_pair_in_two(const char* p, char a, char b) -> bool
-//                                       a pair as pair_eq finds them in
-//                                       the 2 * kWidth bytes at p,
 // where it can tell without making masks.
 // Each target includes this file inside a namespace of its own, so that
 // nothing built with one instruction set is shared with another; and the
@@ -38,8 +35,7 @@
 #include "block_walk.hpp"
 #include "convert_text.hpp"
 #include "rewrite_body.hpp"
-#include "find_tag.hpp"
 // clang-format on
 
 inline constexpr kernels kKernels = {kName, &V::runs_here, &convert_text,
-                                     &rewrite_body, &find_tag_start};
+                                     &rewrite_body};

@@ -49,107 +49,254 @@ inline const char* plain_tags_end(const char* p, const char* end,
   return reach_end(p, end, readable_end, kPlainTag, kTagReach);
 }
 
+// Where a time tag that a body kernel met ends, and its output.
+struct written_tag {
+  const char* close;  // nullptr for a tag left to the caller
+  char* out;
+};
+
+// Writes the time tag at c, if it stands plainly at the start of a line,
+// as an opening tag, with "</time>" first where close_segment says; c is
+// after the scan's start. Kept out of line: a tag comes at most once a
+// line, and the loop over blocks keeps its registers for the rest.
+[[gnu::noinline]] inline written_tag put_plain_tag(const char* c,
+                                                   const char* tags_end,
+                                                   bool close_segment,
+                                                   char* out) {
+  constexpr std::size_t W = V::kWidth;
+  const char* const close =
+      c[-1] == '\n' ? plain_tag_close(c, tags_end) : nullptr;
+  if (close == nullptr) return {nullptr, out};
+  // The segment before the tag ends, if it has any text; the tag opens the
+  // next one, written with '>' for a closing "/>".
+  if (close_segment) {
+    std::memcpy(out, &kCloseWord, sizeof kCloseWord);
+    out += kCloseSize;
+  }
+  const auto size = static_cast<std::size_t>(close - c) + 1;
+  // One store copies any tag written here, where blocks are that wide.
+  std::size_t k = 0;
+  do {
+    V::store(out + k, V::load(c + k));
+    k += W;
+  } while (W < kPlainTag && k < size);
+  const bool self_closing = close[-1] == '/';
+  out += size - (self_closing ? 1 : 0);
+  out[-1] = '>';
+  return {close, out};
+}
+
+// Where a target escapes a whole block at a fixed cost, a block that tags
+// or keys cut is escaped once, into a scratch buffer, and the pieces
+// between its cuts are copied from there. Elsewhere escaping costs a step
+// for each bracket, and each piece is escaped where it goes.
+constexpr bool kEscapeOnce = has_put_escaped<V> || has_put_escaped_from<V>;
+
+// What escaping a block whole may write: three bytes for each of its own,
+// and what a target writes past the end.
+constexpr std::size_t kEscapedBlock = 5 * V::kWidth;
+
+// The pieces of one block between its cuts, written escaped in order.
+struct block_pieces {
+  const text_block& block;
+  mask_t brackets;
+  char* escaped;          // where kEscapeOnce: the block escaped whole
+  std::size_t done;       // the bytes before this are written
+  std::size_t shift = 0;  // where kEscapeOnce: two for each bracket before done
+
+  // Escapes the block whole, where the pieces are copied from that.
+  void escape_whole() {
+    if constexpr (kEscapeOnce) {
+      if (brackets != 0) {
+        put_escaped<V>(block.v, block.at, brackets, 0, block.whole, escaped);
+        shift = shift_at(done);
+      } else {
+        V::store(escaped, block.v);
+      }
+    }
+  }
+  std::size_t shift_at(std::size_t i) const {
+    return 2 * static_cast<std::size_t>(
+                   __builtin_popcountll(bits_below(brackets, i)));
+  }
+  // Most pieces fit in one vector.
+  static char* copy(const char* from, std::size_t size, char* out) {
+    V::store(out, V::load(from));
+    for (std::size_t k = V::kWidth; k < size; k += V::kWidth) {
+      V::store(out + k, V::load(from + k));
+    }
+    return out + size;
+  }
+  // Writes the bytes from done up to i, escaped, and moves done there;
+  // returns the end of what it wrote, and may write a vector past it.
+  char* put_to(std::size_t i, char* out) {
+    if constexpr (kEscapeOnce) {
+      const std::size_t shift_i = shift_at(i);
+      out = copy(escaped + done + shift, i + shift_i - done - shift, out);
+      shift = shift_i;
+    } else {
+      out = put_escaped<V>(block.v, block.at, brackets, done, i - done, out);
+    }
+    done = i;
+    return out;
+  }
+  // Moves done on to i over bytes written otherwise, which have no
+  // brackets.
+  void skip_plain_to(std::size_t i) { done = i; }
+  // The same over bytes that may have brackets.
+  void skip_to(std::size_t i) {
+    if constexpr (kEscapeOnce) shift = shift_at(i);
+    done = i;
+  }
+  char* put_rest(char* out) { return put_to(block.whole, out); }
+};
+
 ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
                                       const char* readable_end) {
   constexpr std::size_t W = V::kWidth;
   char tail[kTail];
+  alignas(64) char escaped[kEscapeOnce ? kEscapedBlock : 1];
   const char* const start = b.in;
   const char* p = start;
-  char* out = b.out;
-  bool first_key = b.first_key;
+  // The bytes of the block at p that are written already: a value or a
+  // tag that ran on from the block before.
+  std::size_t done = 0;
   // The scan's fields live in locals while bytes are written: a write
   // through a char pointer may alias them.
-  const char* text = b.text;
-  char* text_out = b.text_out;
+  char* out = b.out;
+  bool first_key = b.first_key;
+  bool has_text = b.has_text;
+  const char* text = start;  // where the open segment's text began here
   const char* tag_line = nullptr;
-  const char* from = p;  // where a key may start
-  const char* const whole_end = whole_blocks_end(p, end, readable_end);
+  const char* from = start;  // where a key may start
   const char* const tags_end = plain_tags_end(p, end, readable_end);
-  // Every block starts where the text still to write starts: a block ends
-  // at the first key or tag in it, and the next one starts past it. So
-  // each run of text is escaped from the start of a block, where its bytes
-  // are in registers, and a run's length alone decides how many steps its
-  // escaping takes.
-  while (p < end) {
-    const text_block read = block_from(p, whole_end, end, readable_end, tail);
-    const char* const block = read.at;
-    const typename V::vec v = read.v;
-    const std::size_t whole = read.whole;
-    const mask_t brackets = either_eq<V>(v, '<', '>');
-    // Nothing past the end of the text counts.
-    const mask_t open = read.text;
-    mask_t equals = V::eq(v, '=') & open;
-    mask_t tags = pair_eq<V>(v, '<', V::load(block + 1), 't') & open;
-    // A whole block of plain text, common outside captions, is worth a
-    // branch of its own.
-    if ((brackets | equals | tags) == 0 && whole == W) {
-      V::store(out, v);
-      out += W;
-      p += W;
-      continue;
+  const char* const whole_end = whole_blocks_end(p, end, readable_end);
+  // A block that starts before this is read where it stands, and any value
+  // in it, with the byte before it, lies before end.
+  const char* const far_end =
+      reach_end(p, end, readable_end, W + 2 + 8 * kNameWords, kTail);
+  // Each block is read and classified once. Its keys cut it into pieces of
+  // text, written escaped in order between the values replaced; a time tag
+  // ends the block, and the next starts past it. Forced inline, so that
+  // blocks far from the end, nearly all, are walked with their size known
+  // and no test for the end of the text.
+  enum class walked { plain, written, at_tag };
+  const auto walk_block = [&](const text_block& block, auto far)
+                              __attribute__((always_inline))
+                                  ->walked {
+    const mask_t brackets = either_eq<V>(block.v, '<', '>') & block.text;
+    const mask_t equals = V::eq(block.v, '=') & block.text;
+    if (((brackets | equals) | done) == 0) {
+      V::store(out, block.v);
+      out += block.whole;
+      p += block.whole;
+      return walked::plain;
     }
-    // Where the next block starts: past this one, or past the first key
-    // or tag in it. No '=' or '<' in this block counts after that.
-    const char* next = nullptr;
-    while ((equals | tags) != 0) {
-      const std::size_t next_key = count_zeros(equals | (mask_t{1} << 63));
-      const std::size_t next_tag = count_zeros(tags | (mask_t{1} << 63));
-      if (next_key < next_tag || tags == 0) {
-        const char* const sign = p + next_key;
-        equals &= equals - 1;
-        if (!is_key(sign, from, end, first_key)) continue;
-        const char* const after = sign + 1;
-        out = put_escaped<V>(v, block, brackets, 0,
-                             static_cast<std::size_t>(after - p), out);
-        first_key = false;
-        next = after;
-        // A value that a time tag may cut short waits for the tag to be
-        // decided: if it ends the segment, there is none; if not, no colour
-        // name starts "ti". A first key at the very end has none either.
-        if (after == end || (*after == '<' &&
-                             std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {
-          break;
-        }
-        next = from = put_value(after, end, true, out);
-        break;
+    mask_t cuts =
+        (equals |
+         (pair_eq<V>(block.v, '<', V::load(block.at + 1), 't') & block.text)) &
+        ~low_bits(done);
+    if ((cuts | done) == 0) {
+      out = put_escaped<V>(block.v, block.at, brackets, 0, block.whole, out);
+      p += block.whole;
+      return walked::written;
+    }
+    // A time tag ends its line's segment and starts the next, whose text
+    // the next block starts.
+    const auto tag_at = [&](const char* c, char* tag_out)
+                            __attribute__((always_inline))
+                                ->walked {
+      const bool segment_has_text = has_text || c > text;
+      const written_tag tag =
+          c > start ? put_plain_tag(c, tags_end, segment_has_text, tag_out)
+                    : written_tag{nullptr, tag_out};
+      if (tag.close == nullptr) {
+        b = {c, tag_out, tag_line, first_key, segment_has_text, true};
+        return walked::at_tag;
       }
-      const char* const c = p + next_tag;
-      const char* const close =
-          c > start && c[-1] == '\n' ? plain_tag_close(c, tags_end) : nullptr;
-      out = put_escaped<V>(v, block, brackets, 0,
-                           static_cast<std::size_t>(c - p), out);
-      if (close == nullptr) {
-        b = {c, out, text, text_out, tag_line, first_key, true};
-        return;
-      }
-      // The segment before the tag ends, if it has any text; the tag opens
-      // the next one, written with '>' for a closing "/>".
-      if (c > text) {
-        std::memcpy(out, &kCloseWord, sizeof kCloseWord);
-        out += kCloseSize;
-      }
-      const auto size = static_cast<std::size_t>(close - c) + 1;
-      // One store copies any tag written here, where blocks are that wide.
-      std::size_t k = 0;
-      do {
-        V::store(out + k, V::load(c + k));
-        k += W;
-      } while (W < kPlainTag && k < size);
-      const bool self_closing = close[-1] == '/';
-      out += size - (self_closing ? 1 : 0);
-      out[-1] = '>';
-      text = close + 1;
-      text_out = out;
+      out = tag.out;
+      p = text = from = tag.close + 1;
+      done = 0;
       tag_line = c;
       first_key = true;
-      next = from = close + 1;
-      break;
+      has_text = false;
+      return walked::written;
+    };
+    // A block whose first cut is a tag (a cut at a bracket), as most are in
+    // captions, is escaped up to it where it stands.
+    if ((cuts & (0 - cuts) & brackets) != 0 && done == 0) {
+      const std::size_t first_cut = count_zeros(cuts);
+      return tag_at(p + first_cut, put_escaped<V>(block.v, block.at, brackets,
+                                                  0, first_cut, out));
     }
-    if (next == nullptr) {
-      out = put_escaped<V>(v, block, brackets, 0, whole, out);
-      next = p + whole;
+    block_pieces pieces{block, brackets, escaped, done};
+    pieces.escape_whole();
+    while (cuts != 0) {
+      const std::size_t at = count_zeros(cuts);
+      cuts &= cuts - 1;
+      const char* const c = p + at;
+      if (*c == '=') {
+        if (!is_key(c, from, far ? nullptr : end, first_key)) continue;
+        out = pieces.put_to(at + 1, out);
+        const char* const after = c + 1;
+        if (!first_key) {
+          // The key's quote, and the value after it, neither a bracket.
+          from = put_value<decltype(far)::value>(after, end, false, out);
+          pieces.skip_plain_to(static_cast<std::size_t>(from - p));
+          continue;
+        }
+        first_key = false;
+        // A value that a time tag may cut short waits for the tag to be
+        // decided: if it ends the segment, there is none; if not, no
+        // colour name starts "ti". A first key at the very end has none
+        // either.
+        if ((!far && after == end) ||
+            (*after == '<' &&
+             std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {
+          continue;
+        }
+        from = put_value<decltype(far)::value>(after, end, true, out);
+        pieces.skip_to(static_cast<std::size_t>(from - p));
+      } else {
+        return tag_at(c, pieces.put_to(at, out));
+      }
+      // Nothing that the value or the tag covered is cut again.
+      cuts &= ~low_bits(pieces.done);
     }
-    p = next;
+    if (pieces.done <= block.whole) {
+      out = pieces.put_rest(out);
+      p += block.whole;
+      done = 0;
+      return walked::written;
+    }
+    // A value may run on into the blocks after.
+    for (done = pieces.done; done >= W; done -= W) p += W;
+    return walked::written;
+  };
+  // Blocks far from the end first, then the rest, which may be copied to
+  // be read. The loops are apart so that the far one calls nothing, but
+  // for a tag, and keeps its constants in registers.
+  for (;;) {
+    if (p >= far_end) break;
+    const walked w =
+        walk_block({p, V::load(p), W, ~mask_t{0}}, std::true_type{});
+    if (w == walked::at_tag) return;
+    // After a plain block, the blocks with no '=', '<' or '>' that most
+    // plain text has are told by one test where the target has it.
+    if (w == walked::plain) {
+      while (has_none_of<V> && p < far_end &&
+             none_of<V>(V::load(p), '=', '<', '>')) {
+        V::store(out, V::load(p));
+        out += W;
+        p += W;
+      }
+    }
   }
-  b = {p, out, text, text_out, tag_line, first_key, false};
+  while (p + done < end) {
+    if (walk_block(block_from(p, whole_end, end, readable_end, tail),
+                   std::false_type{}) == walked::at_tag) {
+      return;
+    }
+  }
+  b = {p + done, out, tag_line, first_key, has_text || p + done > text, false};
 }

@@ -64,12 +64,6 @@ struct V {
   static mask_t pair_eq(vec v, char a, vec w, char b) {
     return bits(pair_of(v, a, w, b));
   }
-  static bool has_pair_in_two(const char* p, char a, char b) {
-    const auto pair = [&](std::size_t at) {
-      return pair_of(load(p + at), a, load(p + at + 1), b);
-    };
-    return vmaxvq_u8(vorrq_u8(pair(0), pair(kWidth))) != 0;
-  }
   // Each eight bytes are spread by two table lookups, whose indices their
   // brackets pick from a table: no step depends on where the brackets are,
   // so nothing is mispredicted however dense they come. Every '<' and '>'

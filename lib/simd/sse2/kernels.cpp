@@ -41,12 +41,6 @@ struct V {
   static bool none_of(vec v, char a, char b, char c) {
     return bits(_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))) == 0;
   }
-  static bool has_pair_in_two(const char* p, char a, char b) {
-    const auto pair = [&](std::size_t at) {
-      return pair_of(load(p + at), a, load(p + at + 1), b);
-    };
-    return bits(_mm_or_si128(pair(0), pair(kWidth))) != 0;
-  }
 };
 
 #include "../generic/kernels.hpp"
