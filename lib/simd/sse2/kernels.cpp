@@ -1,4 +1,5 @@
-// The SSE2 kernels, sixteen bytes at a time: every x86-64 processor has it.
+// The SSE2 kernels, thirty-two bytes at a time as two halves: every x86-64
+// processor has it.
 #include <emmintrin.h>
 
 #include "../generic/prelude.hpp"
@@ -9,37 +10,48 @@ namespace {
 
 constexpr std::string_view kName = "sse2";
 
+// Two 16-byte halves a block: a block's fixed costs are paid half as often
+// as with one.
 struct V {
   static bool runs_here() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("sse2");
   }
-  static constexpr std::size_t kWidth = 16;
-  using vec = __m128i;
-  static vec load(const char* p) {
+  static constexpr std::size_t kWidth = 32;
+  struct vec {
+    __m128i lo;
+    __m128i hi;
+  };
+  static __m128i half(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
+  static vec load(const char* p) { return {half(p), half(p + 16)}; }
   static void store(char* p, vec v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v.lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), v.hi);
   }
-  // Bytes of v that are c, as a vector, and a vector's top bits as a mask.
-  static vec is(vec v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
-  static mask_t bits(vec v) {
-    return static_cast<mask_t>(_mm_movemask_epi8(v));
+  // Bytes of v that are c, as a vector, and two halves' top bits as a mask.
+  static __m128i is(__m128i v, char c) {
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(c));
   }
-  static mask_t eq(vec v, char c) { return bits(is(v, c)); }
-  // Bytes where v is a and w is b.
-  static vec pair_of(vec v, char a, vec w, char b) {
-    return _mm_and_si128(is(v, a), is(w, b));
+  static mask_t bits(__m128i lo, __m128i hi) {
+    return static_cast<mask_t>(_mm_movemask_epi8(lo)) |
+           static_cast<mask_t>(_mm_movemask_epi8(hi)) << 16;
   }
+  static mask_t eq(vec v, char c) { return bits(is(v.lo, c), is(v.hi, c)); }
   static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return bits(pair_of(v, a, w, b));
+    return bits(_mm_and_si128(is(v.lo, a), is(w.lo, b)),
+                _mm_and_si128(is(v.hi, a), is(w.hi, b)));
   }
   static mask_t either_eq(vec v, char a, char b) {
-    return bits(_mm_or_si128(is(v, a), is(v, b)));
+    return bits(_mm_or_si128(is(v.lo, a), is(v.lo, b)),
+                _mm_or_si128(is(v.hi, a), is(v.hi, b)));
   }
   static bool none_of(vec v, char a, char b, char c) {
-    return bits(_mm_or_si128(_mm_or_si128(is(v, a), is(v, b)), is(v, c))) == 0;
+    const auto hits = [&](__m128i h) {
+      return _mm_or_si128(_mm_or_si128(is(h, a), is(h, b)), is(h, c));
+    };
+    return _mm_movemask_epi8(_mm_or_si128(hits(v.lo), hits(v.hi))) == 0;
   }
 };
 
