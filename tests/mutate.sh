@@ -113,6 +113,10 @@ edit cut-after-value lib/simd/generic/rewrite_body.hpp '      cuts &= ~low_bits(
 edit cut-rest lib/simd/generic/rewrite_body.hpp '      out = pieces.put_rest(out);' ''
 edit cut-value-runs-on lib/simd/generic/rewrite_body.hpp 'for (done = pieces.done; done >= W; done -= W) p += W;' 'done = 0;'
 edit cut-first-tag-after-value lib/simd/generic/rewrite_body.hpp '& brackets) != 0 && done == 0) {' '& brackets) != 0) {'
+edit text-run-keys lib/simd/generic/rewrite_body.hpp "if ((V::eq(v, '=') | pair_eq<V>" "if ((V::eq(v, '\\x01') | pair_eq<V>"
+edit text-run-tags lib/simd/generic/rewrite_body.hpp "pair_eq<V>(v, '<', V::load(p + 1), 't')) != 0) break;" "pair_eq<V>(v, '<', V::load(p + 1), '\\x01')) != 0) break;"
+edit text-run-escape lib/simd/generic/rewrite_body.hpp "out = put_escaped<V>(v, p, either_eq<V>(v, '<', '>'), 0, W, out);" "out = put_escaped<V>(v, p, V::eq(v, '<'), 0, W, out);"
+edit text-run-start lib/simd/generic/rewrite_body.hpp 'if (has_none_of<V> && plain && after_plain) {' 'if (has_none_of<V> && after_plain) {'
 edit far-values lib/simd/generic/rewrite_body.hpp 'W + 2 + 8 * kNameWords, kTail);' 'W + 1, kTail);'
 edit markup-keeps-brackets lib/simd/generic/convert_text.hpp 'if (has_put_escaped_from<V> && escaped == 0) {' 'if (false) {'
 edit block-brackets lib/simd/generic/convert_text.hpp "const mask_t brackets = either_eq<V>(v, '<', '>') & low_bits(whole);

@@ -86,6 +86,37 @@ struct written_tag {
   return {close, out};
 }
 
+// Where a run of text without keys or tags ends, and its output.
+struct text_run {
+  const char* in;
+  char* out;
+};
+
+// Writes the whole blocks from p on, before end, that have no key or tag
+// candidate, up to the first that has; they must be far from the end of
+// the text, as the body kernel's far blocks are. Blocks with no '=', '<' or
+// '>', most of plain text, are told by one test where the target has it,
+// and those with brackets alone are escaped. Kept out of line, so that the
+// body kernel's loop keeps its registers for the blocks that captions and
+// markup are made of.
+[[gnu::noinline]] inline text_run put_text_run(const char* p, const char* end,
+                                               char* out) {
+  constexpr std::size_t W = V::kWidth;
+  for (; p < end; p += W) {
+    // Plain blocks in a loop of their own, which makes no masks.
+    while (none_of<V>(V::load(p), '=', '<', '>')) {
+      V::store(out, V::load(p));
+      out += W;
+      p += W;
+      if (p >= end) return {p, out};
+    }
+    const typename V::vec v = V::load(p);
+    if ((V::eq(v, '=') | pair_eq<V>(v, '<', V::load(p + 1), 't')) != 0) break;
+    out = put_escaped<V>(v, p, either_eq<V>(v, '<', '>'), 0, W, out);
+  }
+  return {p, out};
+}
+
 // Where a target escapes a whole block at a fixed cost, a block that tags
 // or keys cut is escaped once, into a scratch buffer, and the pieces
 // between its cuts are copied from there. Elsewhere escaping costs a step
@@ -276,21 +307,18 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   // Blocks far from the end first, then the rest, which may be copied to
   // be read. The loops are apart so that the far one calls nothing, but
   // for a tag, and keeps its constants in registers.
-  for (;;) {
-    if (p >= far_end) break;
+  // Two plain blocks in a row start a run of text.
+  for (bool after_plain = false; p < far_end;) {
     const walked w =
         walk_block({p, V::load(p), W, ~mask_t{0}}, std::true_type{});
     if (w == walked::at_tag) return;
-    // After a plain block, the blocks with no '=', '<' or '>' that most
-    // plain text has are told by one test where the target has it.
-    if (w == walked::plain) {
-      while (has_none_of<V> && p < far_end &&
-             none_of<V>(V::load(p), '=', '<', '>')) {
-        V::store(out, V::load(p));
-        out += W;
-        p += W;
-      }
+    const bool plain = w == walked::plain;
+    if (has_none_of<V> && plain && after_plain) {
+      const text_run run = put_text_run(p, far_end, out);
+      p = run.in;
+      out = run.out;
     }
+    after_plain = plain;
   }
   while (p + done < end) {
     if (walk_block(block_from(p, whole_end, end, readable_end, tail),
