@@ -1,6 +1,5 @@
 #include "rt/body_writer.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 #include "rt/lines.hpp"

@@ -39,6 +39,7 @@ class segment_writer {
   bool settled() const { return converter_.settled(); }
   // Returns true when the segment has text since it was last closed.
   bool pending() const { return pending_; }
+  // Returns true while the segment's first colour key is still to come.
   bool first_key() const { return converter_.first_key(); }
   // Takes on where the body kernel left a settled segment.
   void resume(bool first_key, bool pending) {

@@ -151,18 +151,17 @@ char* text_converter::feed(std::string_view piece, char* out,
   return out;
 }
 
-char* text_converter::finish(char* out) {
+char* text_converter::end_line(char* out) {
   // With nothing held back there is nothing left to decide or write.
   if (held_size_ > 0) run(held_.data(), held_size_, true, 0, out);
   held_size_ = 0;
-  mode_ = mode::first_search;
-  value_at_ = 0;
   return out;
 }
 
-char* text_converter::end_line(char* out) {
-  if (held_size_ > 0) run(held_.data(), held_size_, true, 0, out);
-  held_size_ = 0;
+char* text_converter::finish(char* out) {
+  out = end_line(out);
+  mode_ = mode::first_search;
+  value_at_ = 0;
   return out;
 }
 

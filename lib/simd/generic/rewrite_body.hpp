@@ -117,9 +117,9 @@ struct text_run {
   return {p, out};
 }
 
-// Where a target escapes a whole block at a fixed cost, a block that tags
-// or keys cut is escaped once, into a scratch buffer, and the pieces
-// between its cuts are copied from there. Elsewhere escaping costs a step
+// Where a target escapes a whole block at a fixed cost, a block that keys
+// cut is escaped once, into a scratch buffer, and the pieces between its
+// cuts are copied from there. Elsewhere escaping costs a step
 // for each bracket, and each piece is escaped where it goes.
 constexpr bool kEscapeOnce = has_put_escaped<V> || has_put_escaped_from<V>;
 
@@ -305,9 +305,9 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     return walked::written;
   };
   // Blocks far from the end first, then the rest, which may be copied to
-  // be read. The loops are apart so that the far one calls nothing, but
-  // for a tag, and keeps its constants in registers.
-  // Two plain blocks in a row start a run of text.
+  // be read. The loops are apart so that the far one calls out only for a
+  // tag or a run of text, and keeps its registers. Two plain blocks in a
+  // row start a run of text.
   for (bool after_plain = false; p < far_end;) {
     const walked w =
         walk_block({p, V::load(p), W, ~mask_t{0}}, std::true_type{});
