@@ -39,8 +39,8 @@ edit escape-brace lib/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + k
 edit escape-last-byte lib/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
 edit escape-group-row lib/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
 edit escape-second-half lib/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count > 40) {'
-edit tag-pair-both lib/simd/avx2/kernels.cpp 'return _mm256_and_si256(is(v, a), is(w, b));' 'return _mm256_or_si256(is(v, a), is(w, b));'
-edit tag-pair-high lib/simd/avx2/kernels.cpp 'bits(pair_of(v.hi, a, w.hi, b))' 'bits(pair_of(v.hi, a, w.lo, b))'
+edit tag-pair-both lib/simd/avx2/kernels.cpp '_mm256_and_si256(is(h, b), is(g, c))' '_mm256_or_si256(is(h, b), is(g, c))'
+edit tag-pair-high lib/simd/avx2/kernels.cpp 'half(v.hi, w.hi) << 32;' 'half(v.hi, w.lo) << 32;'
 edit escape-scalar lib/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
 edit line-limit lib/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
@@ -59,7 +59,8 @@ edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(k
 edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
 edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
 edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
-edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out));' '0, 0, out));'
+edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out);' '0, 0, out);'
+edit text-before-first-cut-tag-plain lib/simd/generic/rewrite_body.hpp 'bits_below(brackets, first_cut) == 0' 'brackets == brackets'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       result_ = outcome::invalid;
       return step_status::finished;
@@ -91,12 +92,12 @@ edit either-high lib/simd/avx2/kernels.cpp 'return half(v.lo) | half(v.hi) << 32
 edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(h, a), is(h, b)), is(h, c));' '_mm_or_si128(_mm_or_si128(is(h, a), is(h, b)), is(h, b));'
 edit sse2-plain-high lib/simd/sse2/kernels.cpp '_mm_or_si128(hits(v.lo), hits(v.hi))' 'hits(v.lo)'
 edit sse2-mask-high lib/simd/sse2/kernels.cpp 'static_cast<mask_t>(_mm_movemask_epi8(hi)) << 16;' 'static_cast<mask_t>(_mm_movemask_epi8(hi)) << 15;'
-edit sse2-pair-high lib/simd/sse2/kernels.cpp '_mm_and_si128(is(v.hi, a), is(w.hi, b)));' '_mm_and_si128(is(v.hi, a), is(w.lo, b)));'
-edit avx512-pair-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), w,' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)), v,'
+edit sse2-pair-high lib/simd/sse2/kernels.cpp 'half(v.hi, w.hi));' 'half(v.hi, w.lo));'
+edit avx512-pair-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b)), w,' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b)), v,'
 edit avx512-either-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b))));' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a))));'
 edit neon-mask-weights lib/simd/neon/kernels.cpp '1, 2, 4, 8, 16, 32, 64, 128};' '1, 2, 4, 8, 16, 32, 64, 64};'
 edit neon-plain-block lib/simd/neon/kernels.cpp 'is(v, b)), is(v, c))) == 0;' 'is(v, b)), is(v, b))) == 0;'
-edit neon-pair-both lib/simd/neon/kernels.cpp 'return vandq_u8(is(v, a), is(w, b));' 'return vorrq_u8(is(v, a), is(w, b));'
+edit neon-pair-both lib/simd/neon/kernels.cpp 'vandq_u8(is(v, b), is(w, c))' 'vorrq_u8(is(v, b), is(w, c))'
 edit neon-escape-second-group lib/simd/neon/kernels.cpp 'if (count > 8) group(' 'if (count > 9) group('
 edit neon-escape-size lib/simd/neon/kernels.cpp '8 + 2 * std::popcount(b)' '8 + std::popcount(b)'
 edit neon-markup-unescaped lib/simd/neon/kernels.cpp 'if (brackets == 0) {' 'if (false) {'
@@ -109,12 +110,13 @@ edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1
 edit tag-restart lib/simd/generic/rewrite_body.hpp 'p = text = from = tag.close + 1;' 'p = text = from = tag.close;'
 edit cut-shift lib/simd/generic/rewrite_body.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
 edit cut-shift-at-start lib/simd/generic/rewrite_body.hpp '        shift = shift_at(done);' ''
+edit cut-written lib/simd/generic/rewrite_body.hpp 'cuts = cuts >> done << done;' ''
 edit cut-after-value lib/simd/generic/rewrite_body.hpp '      cuts &= ~low_bits(pieces.done);' ''
 edit cut-rest lib/simd/generic/rewrite_body.hpp '      out = pieces.put_rest(out);' ''
 edit cut-value-runs-on lib/simd/generic/rewrite_body.hpp 'for (done = pieces.done; done >= W; done -= W) p += W;' 'done = 0;'
-edit cut-first-tag-after-value lib/simd/generic/rewrite_body.hpp '& brackets) != 0 && done == 0) {' '& brackets) != 0) {'
-edit text-run-keys lib/simd/generic/rewrite_body.hpp "if ((V::eq(v, '=') | pair_eq<V>" "if ((V::eq(v, '\\x01') | pair_eq<V>"
-edit text-run-tags lib/simd/generic/rewrite_body.hpp "pair_eq<V>(v, '<', V::load(p + 1), 't')) != 0) break;" "pair_eq<V>(v, '<', V::load(p + 1), '\\x01')) != 0) break;"
+edit cut-first-tag-after-value lib/simd/generic/rewrite_body.hpp 'if (done == 0) {' 'if (cuts != 0) {'
+edit text-run-keys lib/simd/generic/rewrite_body.hpp "if (eq_or_pair<V>(v, '=', '<'," "if (eq_or_pair<V>(v, '\\x01', '<',"
+edit text-run-tags lib/simd/generic/rewrite_body.hpp "'<', V::load(p + 1), 't') != 0) break;" "'<', V::load(p + 1), '\\x01') != 0) break;"
 edit text-run-escape lib/simd/generic/rewrite_body.hpp "out = put_escaped<V>(v, p, either_eq<V>(v, '<', '>'), 0, W, out);" "out = put_escaped<V>(v, p, V::eq(v, '<'), 0, W, out);"
 edit text-run-start lib/simd/generic/rewrite_body.hpp 'if (has_none_of<V> && plain && after_plain) {' 'if (has_none_of<V> && after_plain) {'
 edit far-values lib/simd/generic/rewrite_body.hpp 'W + 2 + 8 * kNameWords, kTail);' 'W + 1, kTail);'

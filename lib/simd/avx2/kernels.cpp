@@ -46,13 +46,13 @@ struct V {
   static mask_t eq(vec v, char c) {
     return bits(is(v.lo, c)) | bits(is(v.hi, c)) << 32;
   }
-  // Bytes where v is a and w is b.
-  static __m256i pair_of(__m256i v, char a, __m256i w, char b) {
-    return _mm256_and_si256(is(v, a), is(w, b));
-  }
-  static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return bits(pair_of(v.lo, a, w.lo, b)) | bits(pair_of(v.hi, a, w.hi, b))
-                                                 << 32;
+  // Joined before the mask is made: one mask for the two.
+  static mask_t eq_or_pair(vec v, char a, char b, vec w, char c) {
+    const auto half = [&](__m256i h, __m256i g) {
+      return bits(
+          _mm256_or_si256(is(h, a), _mm256_and_si256(is(h, b), is(g, c))));
+    };
+    return half(v.lo, w.lo) | half(v.hi, w.hi) << 32;
   }
   static mask_t either_eq(vec v, char a, char b) {
     const auto half = [&](__m256i h) {

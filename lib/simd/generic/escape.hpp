@@ -49,17 +49,20 @@ bool none_of(typename T::vec v, char a, char b, char c) {
 }
 
 template <class T>
-concept has_pair_eq = requires(typename T::vec v) {
-  { T::pair_eq(v, 'a', v, 'b') } -> std::same_as<mask_t>;
+concept has_eq_or_pair = requires(typename T::vec v) {
+  { T::eq_or_pair(v, 'a', 'b', v, 'c') } -> std::same_as<mask_t>;
 };
 
-// Bit i set where byte i of v is a and byte i of w is b.
+// Bit i set where byte i of v is a, or is b with byte i of w c. Forced
+// inline: a call would pass the vectors through memory.
 template <class T>
-mask_t pair_eq(typename T::vec v, char a, typename T::vec w, char b) {
-  if constexpr (has_pair_eq<T>) {
-    return T::pair_eq(v, a, w, b);
+[[gnu::always_inline]] inline mask_t eq_or_pair(typename T::vec v, char a,
+                                                char b, typename T::vec w,
+                                                char c) {
+  if constexpr (has_eq_or_pair<T>) {
+    return T::eq_or_pair(v, a, b, w, c);
   } else {
-    return T::eq(v, a) & T::eq(w, b);
+    return T::eq(v, a) | (T::eq(v, b) & T::eq(w, c));
   }
 }
 

@@ -15,9 +15,9 @@
 //                                       there, every '<' and '>' among
 //                                       them a bracket,
 // where the target has a way to do it without a step for each bracket;
-//   V::pair_eq(V::vec v, char a, V::vec w, char b) -> mask_t
-//                                       bit i set where byte i of v is a
-//                                       and byte i of w is b,
+//   V::eq_or_pair(V::vec v, char a, char b, V::vec w, char c) -> mask_t
+//                                       bit i set where byte i of v is a,
+//                                       or is b with byte i of w c,
 //   V::either_eq(V::vec v, char a, char b) -> mask_t
 //                                       bit i set where byte i is a or b,
 // where it can join the two before making a mask of them; and

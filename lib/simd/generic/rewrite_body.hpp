@@ -30,7 +30,9 @@ inline const char* plain_tag_close(const char* c, const char* tags_end) {
   }
   const char next = c[5];
   if (next != ' ' && next != '/' && next != '>') return nullptr;
-  for (std::size_t at = 5; at < kPlainTag; at += W) {
+  // Read from the tag's start, which "<time" leaves with no stop, as the
+  // copy of the tag reads it.
+  for (std::size_t at = 0; at < kPlainTag; at += W) {
     const typename V::vec v = V::load(c + at);
     const mask_t stops = either_eq<V>(v, '>', '\n') & low_bits(kPlainTag - at);
     if (stops == 0) continue;
@@ -57,12 +59,13 @@ struct written_tag {
 
 // Writes the time tag at c, if it stands plainly at the start of a line,
 // as an opening tag, with "</time>" first where close_segment says; c is
-// after the scan's start. Kept out of line: a tag comes at most once a
-// line, and the loop over blocks keeps its registers for the rest.
-[[gnu::noinline]] inline written_tag put_plain_tag(const char* c,
-                                                   const char* tags_end,
-                                                   bool close_segment,
-                                                   char* out) {
+// after the scan's start. Forced inline: after a call, the loop over
+// blocks would load its constants again, and captions have a tag every
+// other line.
+[[gnu::always_inline]] inline written_tag put_plain_tag(const char* c,
+                                                        const char* tags_end,
+                                                        bool close_segment,
+                                                        char* out) {
   constexpr std::size_t W = V::kWidth;
   const char* const close =
       c[-1] == '\n' ? plain_tag_close(c, tags_end) : nullptr;
@@ -111,7 +114,7 @@ struct text_run {
       if (p >= end) return {p, out};
     }
     const typename V::vec v = V::load(p);
-    if ((V::eq(v, '=') | pair_eq<V>(v, '<', V::load(p + 1), 't')) != 0) break;
+    if (eq_or_pair<V>(v, '=', '<', V::load(p + 1), 't') != 0) break;
     out = put_escaped<V>(v, p, either_eq<V>(v, '<', '>'), 0, W, out);
   }
   return {p, out};
@@ -215,18 +218,26 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const auto walk_block = [&](const text_block& block, auto far)
                               __attribute__((always_inline))
                                   ->walked {
+    // Keys cut at their '=', and time tags at their '<': a block with
+    // neither brackets nor '=' is plain. A target that joins the two tests
+    // before making a mask of them finds the cuts at once; another finds
+    // the tags only in blocks that are not plain.
     const mask_t brackets = either_eq<V>(block.v, '<', '>') & block.text;
-    const mask_t equals = V::eq(block.v, '=') & block.text;
-    if (((brackets | equals) | done) == 0) {
+    const auto keys_and_tags = [&] {
+      return eq_or_pair<V>(block.v, '=', '<', V::load(block.at + 1), 't') &
+             block.text;
+    };
+    mask_t cuts =
+        has_eq_or_pair<V> ? keys_and_tags() : V::eq(block.v, '=') & block.text;
+    if ((brackets | cuts | done) == 0) {
       V::store(out, block.v);
       out += block.whole;
       p += block.whole;
       return walked::plain;
     }
-    mask_t cuts =
-        (equals |
-         (pair_eq<V>(block.v, '<', V::load(block.at + 1), 't') & block.text)) &
-        ~low_bits(done);
+    if constexpr (!has_eq_or_pair<V>) cuts = keys_and_tags();
+    // Nothing written already is cut again; done is below the width.
+    cuts = cuts >> done << done;
     if ((cuts | done) == 0) {
       out = put_escaped<V>(block.v, block.at, brackets, 0, block.whole, out);
       p += block.whole;
@@ -254,11 +265,18 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       return walked::written;
     };
     // A block whose first cut is a tag (a cut at a bracket), as most are in
-    // captions, is escaped up to it where it stands.
-    if ((cuts & (0 - cuts) & brackets) != 0 && done == 0) {
+    // captions, is escaped up to it where it stands, or copied if the line
+    // before it ends with no bracket.
+    // With nothing written already, there is a cut.
+    if (done == 0) {
       const std::size_t first_cut = count_zeros(cuts);
-      return tag_at(p + first_cut, put_escaped<V>(block.v, block.at, brackets,
-                                                  0, first_cut, out));
+      if ((brackets >> first_cut & 1) != 0) {
+        char* const tag_out = bits_below(brackets, first_cut) == 0
+                                  ? (V::store(out, block.v), out + first_cut)
+                                  : put_escaped<V>(block.v, block.at, brackets,
+                                                   0, first_cut, out);
+        return tag_at(p + first_cut, tag_out);
+      }
     }
     block_pieces pieces{block, brackets, escaped, done};
     pieces.escape_whole();

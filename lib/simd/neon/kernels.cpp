@@ -58,11 +58,8 @@ struct V {
   static bool none_of(vec v, char a, char b, char c) {
     return vmaxvq_u8(vorrq_u8(vorrq_u8(is(v, a), is(v, b)), is(v, c))) == 0;
   }
-  static vec pair_of(vec v, char a, vec w, char b) {
-    return vandq_u8(is(v, a), is(w, b));
-  }
-  static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return bits(pair_of(v, a, w, b));
+  static mask_t eq_or_pair(vec v, char a, char b, vec w, char c) {
+    return bits(vorrq_u8(is(v, a), vandq_u8(is(v, b), is(w, c))));
   }
   // Each eight bytes are spread by two table lookups, whose indices their
   // brackets pick from a table: no step depends on where the brackets are,

@@ -39,9 +39,11 @@ struct V {
            static_cast<mask_t>(_mm_movemask_epi8(hi)) << 16;
   }
   static mask_t eq(vec v, char c) { return bits(is(v.lo, c), is(v.hi, c)); }
-  static mask_t pair_eq(vec v, char a, vec w, char b) {
-    return bits(_mm_and_si128(is(v.lo, a), is(w.lo, b)),
-                _mm_and_si128(is(v.hi, a), is(w.hi, b)));
+  static mask_t eq_or_pair(vec v, char a, char b, vec w, char c) {
+    const auto half = [&](__m128i h, __m128i g) {
+      return _mm_or_si128(is(h, a), _mm_and_si128(is(h, b), is(g, c)));
+    };
+    return bits(half(v.lo, w.lo), half(v.hi, w.hi));
   }
   static mask_t either_eq(vec v, char a, char b) {
     return bits(_mm_or_si128(is(v.lo, a), is(v.lo, b)),
