@@ -59,8 +59,7 @@ edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(k
 edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
 edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
 edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
-edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out);' '0, 0, out);'
-edit text-before-first-cut-tag-plain lib/simd/generic/rewrite_body.hpp 'bits_below(brackets, first_cut) == 0' 'brackets == brackets'
+edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out));' '0, 0, out));'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       result_ = outcome::invalid;
       return step_status::finished;
