@@ -92,7 +92,7 @@ edit sse2-plain-block lib/simd/sse2/kernels.cpp '_mm_or_si128(_mm_or_si128(is(h,
 edit sse2-plain-high lib/simd/sse2/kernels.cpp '_mm_or_si128(hits(v.lo), hits(v.hi))' 'hits(v.lo)'
 edit sse2-mask-high lib/simd/sse2/kernels.cpp 'static_cast<mask_t>(_mm_movemask_epi8(hi)) << 16;' 'static_cast<mask_t>(_mm_movemask_epi8(hi)) << 15;'
 edit sse2-pair-high lib/simd/sse2/kernels.cpp 'half(v.hi, w.hi));' 'half(v.hi, w.lo));'
-edit avx512-pair-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b)), w,' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b)), v,'
+edit pair-second lib/simd/generic/escape.hpp '(T::eq(v, b) & T::eq(w, c))' '(T::eq(v, b) & T::eq(v, c))'
 edit avx512-either-second lib/simd/avx512/kernels.cpp '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(b))));' '_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a))));'
 edit neon-mask-weights lib/simd/neon/kernels.cpp '1, 2, 4, 8, 16, 32, 64, 128};' '1, 2, 4, 8, 16, 32, 64, 64};'
 edit neon-plain-block lib/simd/neon/kernels.cpp 'is(v, b)), is(v, c))) == 0;' 'is(v, b)), is(v, b))) == 0;'
