@@ -57,8 +57,7 @@ struct V {
   // No eq_or_pair: the keys' and tags' compares joined in mask registers
   // made untagged text 5% slower than two masks, as the plain-block test
   // then waits on the masked compare at the next byte.
-  // Joined in mask registers, and moved out once: a mask moved out and
-  // back in between the two compares sits on the critical path.
+  // Joined in mask registers, and moved out once.
   static mask_t either_eq(vec v, char a, char b) {
     return _cvtmask64_u64(
         _kor_mask64(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(a)),

@@ -265,10 +265,10 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       return walked::written;
     };
     // A block whose first cut is a tag (a cut at a bracket), as most are in
-    // captions, is escaped up to it where it stands. Copying it instead
-    // where it has no bracket saves instructions, but the branch costs
-    // captions more time than they save.
-    // With nothing written already, there is a cut.
+    // captions, is escaped up to it where it stands; with nothing written
+    // already, there is a cut. Copying the text instead where it has no
+    // bracket saves instructions, but the branch costs captions more time
+    // than they save.
     if (done == 0) {
       const std::size_t first_cut = count_zeros(cuts);
       if ((brackets >> first_cut & 1) != 0) {
