@@ -59,17 +59,21 @@ char* put_tag(char* out, std::string_view tag) {
 
 }  // namespace
 
-// The body kernel takes runs of lines that newlines end, where nothing cut
-// by a run's end waits on later bytes. Lines that a length limit cut are
-// few, and go a line at a time through the segment's converter, which holds
-// back what they cut.
+// The body kernel takes runs of lines that newlines end, and only a settled
+// segment: a newline decides everything before it but a first key's value
+// that starts past it. Such a value, and lines that a length limit cut,
+// are few, and go a line at a time through the segment's converter, which
+// holds back what they leave undecided.
 void body_writer::region(std::string_view region, const char* readable_end) {
   readable_end_ = readable_end;
   const char* p = region.data();
   const char* const end = p + region.size();
-  if (!segment_.settled()) p = line_by_line(p, end, true);
   const char* const lines_end = past_last_newline(p, end);
   while (p < lines_end) {
+    if (!segment_.settled()) {
+      p = line_by_line(p, lines_end, true);
+      continue;
+    }
     const char* run_end = lines_end;
     if (static_cast<std::size_t>(lines_end - p) > longest_run_) {
       run_end = past_last_newline(p, p + longest_run_);
@@ -117,7 +121,7 @@ const char* body_writer::kernel_run(const char* p, const char* end) {
     b = {after, b.out, nullptr, true, false, false};
   }
   out_.commit(b.out);
-  segment_.resume(b.first_key, b.has_text);
+  segment_.resume(b.first_key, b.has_text, b.value_at_end);
   return end;
 }
 

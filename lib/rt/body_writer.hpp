@@ -41,9 +41,11 @@ class segment_writer {
   bool pending() const { return pending_; }
   // Returns true while the segment's first colour key is still to come.
   bool first_key() const { return converter_.first_key(); }
-  // Takes on where the body kernel left a settled segment.
-  void resume(bool first_key, bool pending) {
+  // Takes on where the body kernel left a settled segment, or one whose
+  // first key's value starts at the next byte added.
+  void resume(bool first_key, bool pending, bool value_next) {
     converter_.set_first_key(first_key);
+    if (value_next) converter_.set_value_next();
     pending_ = pending;
   }
   // Writes the rest of the segment and "</time>".

@@ -51,6 +51,12 @@ class text_converter {
   void set_first_key(bool first_key) {
     mode_ = first_key ? mode::first_search : mode::next_search;
   }
+  // Says that text converted elsewhere ended with the first key, whose
+  // value starts at the next byte fed; the converter is then not settled.
+  void set_value_next() {
+    mode_ = mode::at_value;
+    value_at_ = 0;
+  }
 
  private:
   static constexpr std::size_t kHeldCapacity = 32;

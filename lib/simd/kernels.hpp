@@ -24,6 +24,9 @@ struct body_scan {
   bool first_key;        // the segment's first colour key is still to come
   bool has_text;         // the open segment has text, which a tag closes
   bool at_tag;           // in is at a '<' left to the caller
+  // The first key's value starts at end: a first "color=" ended the text
+  // with one byte after its '=', so its value is on the line that follows.
+  bool value_at_end = false;
 };
 
 // The most that a kernel writes past the end of what it reports written.
@@ -55,9 +58,11 @@ struct kernels {
   // the text, and each time tag that stands plainly at the start of a line
   // after scan.in written as an opening tag, with "</time>" first when the
   // open segment has text. Stops at end, or at any other '<' that a 't'
-  // follows, which is left to the caller. The caller ends the text where
-  // no later byte could change it: after a newline. Reads and writes as
-  // convert_text does.
+  // follows, which is left to the caller. The caller ends the text after a
+  // newline, where no later byte can change it but the first key's value,
+  // which the byte after its '=' can put past the newline: then the scan
+  // ends with value_at_end, and the caller decides the value. Reads and
+  // writes as convert_text does.
   void (*rewrite_body)(body_scan& scan, const char* end,
                        const char* readable_end);
 };

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "filter/filter_core.hpp"
+#include "filter/one_shot.hpp"
 #include "filter/pull_driver.hpp"
+#include "filter/push_stream.hpp"
 #include "kernel_sets.hpp"
 #include "memory_io.hpp"
 #include "reference.hpp"
@@ -166,6 +168,128 @@ TEST_P(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
         }
       }
     }
+  }
+}
+
+// Serves its data in two reads, cut at `cut`, as a pipe fed twice does.
+class TwoPieceSource final : public byte_source {
+ public:
+  TwoPieceSource(std::string_view data, std::size_t cut)
+      : data_(data), cut_(cut) {}
+  std::optional<std::size_t> read(std::span<char> buf) override {
+    const std::size_t stop = pos_ < cut_ ? cut_ : data_.size();
+    const std::size_t n = std::min(buf.size(), stop - pos_);
+    data_.copy(buf.data(), n, pos_);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string_view data_;
+  std::size_t cut_;
+  std::size_t pos_ = 0;
+};
+
+// The stream's output for a file pushed in two pieces, cut at `cut`.
+Result push_in_two(std::string_view file, std::size_t cut,
+                   const simd::kernels& kernels) {
+  const auto stream = push_stream::create(kernels);
+  std::string out;
+  char room[4096];
+  push_stream::status status = push_stream::status::done;
+  for (std::string_view in : {file.substr(0, cut), file.substr(cut)}) {
+    do {
+      std::span<char> free(room);
+      status = stream->push(in, free);
+      out.append(room, sizeof room - free.size());
+    } while (status == push_stream::status::output_full);
+  }
+  do {
+    std::span<char> free(room);
+    status = stream->finish(free);
+    out.append(room, sizeof room - free.size());
+  } while (status == push_stream::status::output_full);
+  return {status == push_stream::status::done ? outcome::rewritten
+                                              : outcome::invalid,
+          out};
+}
+
+Result convert_whole_file(std::string_view file, const simd::kernels& kernels) {
+  std::string room(4 * file.size() + 64, '\0');
+  const one_shot_result r = convert_one_shot(file, room, kernels);
+  room.resize(r.written);
+  return {r.result, room};
+}
+
+// A caption file whose segment's first key, `key`, ends the line whose
+// newline stands at byte newline_at, with `next` on the line after it.
+std::string first_key_ending_a_line(std::size_t newline_at,
+                                    std::string_view key,
+                                    std::string_view next) {
+  std::string file = "<window>\n";
+  const std::string caption = "<time begin=\"1\"/>a <b>caption</b> line\n";
+  const std::string_view tag = "<time/>";
+  while (file.size() + caption.size() + tag.size() + key.size() < newline_at) {
+    file += caption;
+  }
+  file += tag;
+  file.append(newline_at - file.size() - key.size(), 'x');
+  file += key;
+  file += '\n';
+  file += next;
+  file += "\n<time/>end\n</window>\n";
+  return file;
+}
+
+TEST_P(FilterRt, AFirstKeysValueOnTheNextLineIsConvertedWhereverTheInputIsCut) {
+  // The value of a first `color=` that ends a line starts on the next line,
+  // so a newline there decides nothing: not at a read, a push, a step of
+  // the stream, or a run of the one-shot conversion.
+  const std::vector<std::pair<std::string, std::string>> shapes = {
+      {"color=", "gray\" rest"},
+      {"bgcolor=", "fuchsia\""},
+      {"color=", "red\"<time/>after"},
+      {"color=", "<time/>red\""},
+      {"color=", "redwood\""}};
+  for (const std::size_t mark :
+       {std::size_t{12} << 10, std::size_t{64} << 10, std::size_t{128} << 10}) {
+    for (const long away : {-8, -7, -3, -2, -1, 1, 2, 3, 7, 8}) {
+      const std::size_t newline_at =
+          static_cast<std::size_t>(static_cast<long>(mark) + away);
+      for (const auto& [key, next] : shapes) {
+        const std::string file = first_key_ending_a_line(newline_at, key, next);
+        ASSERT_EQ(file[newline_at], '\n');
+        const auto want = reference::filter(file);
+        ASSERT_TRUE(want.has_value());
+        const Result expected{outcome::rewritten, *want};
+        const auto same = [&](const Result& r, const char* how) {
+          ASSERT_EQ(r.result, expected.result) << how << " at " << newline_at;
+          ASSERT_EQ(r.out, expected.out) << how << " at " << newline_at;
+        };
+        same(filter(file, SIZE_MAX, block_reader::kDefaultBlock, set()),
+             "read whole");
+        for (const std::size_t cut : {newline_at + 1, newline_at + 2}) {
+          TwoPieceSource source(file, cut);
+          string_sink sink;
+          same({filter_rt(source, sink, block_reader::kDefaultBlock, set()),
+                sink.data},
+               "read in two");
+          same(push_in_two(file, cut, set()), "pushed in two");
+        }
+        same(convert_whole_file(file, set()), "converted whole");
+      }
+    }
+  }
+  // Every two-piece split of a small file, pushed.
+  const std::string small =
+      "<window>\n<time/>a\nb color=\ngray\"c\n<time/>d\n</window>\n";
+  const auto want = reference::filter(small);
+  ASSERT_TRUE(want.has_value());
+  ASSERT_NE(want->find("#808080\"c"), std::string::npos);
+  for (std::size_t cut = 0; cut <= small.size(); ++cut) {
+    const Result r = push_in_two(small, cut, set());
+    EXPECT_EQ(r.result, outcome::rewritten) << cut;
+    EXPECT_EQ(r.out, *want) << cut;
   }
 }
 

@@ -203,6 +203,7 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
   const char* text = start;  // where the open segment's text began here
   const char* tag_line = nullptr;
   const char* from = start;  // where a key may start
+  bool value_at_end = false;
   const char* const tags_end = plain_tags_end(p, end, readable_end);
   const char* const whole_end = whole_blocks_end(p, end, readable_end);
   // A block that starts before this is read where it stands, and any value
@@ -293,13 +294,16 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
           continue;
         }
         first_key = false;
+        // A value one byte past end lies on the next line, not yet here:
+        // the caller decides it. One past the very end is none.
+        if (!far && end - after <= 1) {
+          value_at_end = after != end;
+          continue;
+        }
         // A value that a time tag may cut short waits for the tag to be
         // decided: if it ends the segment, there is none; if not, no
-        // colour name starts "ti". A first key at the very end has none
-        // either.
-        if ((!far && after == end) ||
-            (*after == '<' &&
-             std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {
+        // colour name starts "ti".
+        if (*after == '<' && std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {
           continue;
         }
         from = put_value<decltype(far)::value>(after, end, true, out);
@@ -342,5 +346,11 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       return;
     }
   }
-  b = {p + done, out, tag_line, first_key, has_text || p + done > text, false};
+  b.in = p + done;
+  b.out = out;
+  b.tag_line = tag_line;
+  b.first_key = first_key;
+  b.has_text = has_text || p + done > text;
+  b.at_tag = false;
+  b.value_at_end = value_at_end;
 }
