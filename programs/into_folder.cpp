@@ -412,6 +412,10 @@ bool convert_one(const char* file, output_tree& tree, partial_names& names,
 
 int convert_into_folder(std::span<char* const> args,
                         const simd::kernels& kernels) {
+  // A message to a standard error that nobody reads any more is lost, not
+  // the end of the run: the partial output is still removed, the files
+  // after it converted, and the status tells of the failure.
+  (void)std::signal(SIGPIPE, SIG_IGN);
   if (args.empty()) return give_up(message::kUsageInto);
   const std::span<char* const> files = args.subspan(1);
   if (files.empty()) return 0;

@@ -2,7 +2,9 @@
 // ways no ordinary file does:
 //   ZORBU_SHIM_READ_FAILS_AFTER=N  reads beyond the standard descriptors
 //                                  deliver N bytes in all, then fail (EIO);
-//   ZORBU_SHIM_WRITE_TAKES_NOTHING=1  writes to standard output return 0.
+//   ZORBU_SHIM_WRITE_TAKES_NOTHING=1  writes to standard output return 0;
+//   ZORBU_SHIM_FILE_WRITES_FAIL=N  the first N writes beyond the standard
+//                                  descriptors fail as on a full disk.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -47,6 +49,15 @@ extern "C" ssize_t write(int fd, const void* buf, size_t count) {
       next_symbol<ssize_t (*)(int, const void*, size_t)>("write");
   static const bool takes_nothing =
       std::getenv("ZORBU_SHIM_WRITE_TAKES_NOTHING") != nullptr;
+  static long long failures_left = [] {
+    const char* text = std::getenv("ZORBU_SHIM_FILE_WRITES_FAIL");
+    return text != nullptr ? std::atoll(text) : 0;
+  }();
   if (fd == STDOUT_FILENO && takes_nothing) return 0;
+  if (fd > STDERR_FILENO && failures_left > 0) {
+    --failures_left;
+    errno = ENOSPC;
+    return -1;
+  }
   return real(fd, buf, count);
 }

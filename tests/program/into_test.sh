@@ -5,12 +5,13 @@
 # and the input untouched. Then the mode's own edges: usage, no files, a
 # folder that cannot be made, an output that would replace its input,
 # modes, descriptors, and interruptions.
-# Usage: into_test.sh ZORBU CASES_DIR
+# Usage: into_test.sh ZORBU CASES_DIR FAULT_SHIM
 # With ZORBU_SSH_MACHINES naming a GNU parallel machines file, the
 # several-machines recipe runs too.
 set -u
 zorbu=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 cases=$2
+shim=$3
 tmp=$(mktemp -d) || exit 1
 trap 'chmod -R u+rwx "$tmp"; rm -rf "$tmp"' EXIT
 passed=0
@@ -170,6 +171,25 @@ mkdir -p "$tmp/blocked/in/show/s1/same.rt"
 check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output: Is a directory' -- \
   "$z --into blocked in/show/s1/same.rt; status=\$?;
   [ -z \"\$(find blocked -name '.zorbu-partial.*')\" ] || status=99; exit \$status"
+
+# A failed write whose message meets a standard error with no reader
+# still removes its partial output, and the run goes on to the next file:
+# no SIGPIPE ends it.
+mkdir -p "$tmp/nospc"
+python3 - "$zorbu" "$shim" "$tmp/nospc" "$in/show/s1/same.rt" "$in/show/s2/same.rt" <<'PY'
+import os, subprocess, sys
+zorbu, shim, out, first, second = sys.argv[1:]
+read_end, write_end = os.pipe()
+os.close(read_end)
+env = dict(os.environ, LD_PRELOAD=shim, ZORBU_SHIM_FILE_WRITES_FAIL="1")
+status = subprocess.run([zorbu, "--into", out, first, second], stderr=write_end,
+                        env=env, restore_signals=True).returncode
+sys.exit(0 if status == 1 else 10 + (status & 0xff))
+PY
+status=$?
+left=$(find "$tmp/nospc" -name '.zorbu-partial.*')
+result sigpipe-on-messages "$([ "$status" = 0 ] || echo "status $status")$left$(
+  cmp -s "$tmp/nospc/$in/show/s2/same.rt" "$tmp/want/show/s2/same.rt" || echo "; the second file is not converted")"
 
 # Descriptors stay as many whatever the number of files and folders.
 mkdir "$tmp/many"
