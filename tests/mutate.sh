@@ -105,7 +105,12 @@ edit plain-tag-self-closing lib/simd/generic/rewrite_body.hpp "const bool self_c
 edit plain-tag-slash-shape lib/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
 edit plain-tags-end lib/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
-edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0)) {" "false)) {"
+edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {" "false) {"
+edit value-on-next-line lib/simd/generic/rewrite_body.hpp 'value_at_end = after != end;' ''
+edit value-on-next-line-resumed lib/rt/body_writer.cpp 'b.has_text, b.value_at_end);' 'b.has_text, false);'
+edit value-on-next-line-settles lib/rt/body_writer.cpp '    if (!segment_.settled()) {
+      p = line_by_line(p, lines_end, true);' '    if (false) {
+      p = line_by_line(p, lines_end, true);'
 edit tag-restart lib/simd/generic/rewrite_body.hpp 'p = text = from = tag.close + 1;' 'p = text = from = tag.close;'
 edit cut-shift lib/simd/generic/rewrite_body.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
 edit cut-shift-at-start lib/simd/generic/rewrite_body.hpp '        shift = shift_at(done);' ''
@@ -158,6 +163,7 @@ edit into-link-message programs/into_folder.cpp 'if (is_symbolic_link(folder, na
 edit into-same-file programs/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
 edit into-discard programs/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
     partial_folder = -1;' '    partial_folder = -1;'
+edit into-sigpipe programs/into_folder.cpp '(void)std::signal(SIGPIPE, SIG_IGN);' ''
 edit into-signals programs/into_folder.cpp 'action.sa_handler = remove_partial_and_die;' ''
 edit into-close-folder programs/into_folder.cpp 'if (folder != root_) ::close(folder);' ''
 edit into-escape programs/into_folder.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
@@ -183,6 +189,11 @@ edit into-replaced-mode programs/into_folder.cpp 'if (replacing && S_ISREG(exist
 edit into-replaced-setuid programs/into_folder.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
 edit into-write-reason programs/into_folder.cpp 'return report(path, message::kCannotWrite, std::strerror(failure.error));' 'return report(path, message::kUnwritable);'
 edit into-backslash programs/into_folder.cpp "if (c == '\\\\') {" 'if (false) {'
+edit py-keeps-mode python/zorbu/__init__.py 'os.fchmod(fd, stat.S_IMODE(existing.st_mode) & 0o777)' 'os.fchmod(fd, stat.S_IMODE(existing.st_mode))'
+edit py-special-written-into python/zorbu/__init__.py '            _convert_into_special(next_piece, path)' '            _convert_to_path(next_piece, path, existing)'
+edit py-unnamed-output python/zorbu/__init__.py 'if os.path.isdir(_FD_LINKS) and hasattr(os, "O_TMPFILE"):' 'if False:'
+edit py-stream-a-call python/zorbu/__init__.py 'stream = idle.pop() if idle else Stream()' 'stream = idle[-1] if idle else Stream()'
+edit py-kernels-nul python/zorbu/__init__.py 'if kernels is not None and "\0" in kernels:' 'if False:'
 edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this
