@@ -31,6 +31,7 @@ or ``libzorbu.so.1`` on the system's library path (Debian's libzorbu1).
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import ctypes.util
 import errno
@@ -41,6 +42,7 @@ import mmap
 import os
 import secrets
 import select
+import stat
 import threading
 from typing import BinaryIO, Callable, Optional, Union
 
@@ -237,6 +239,10 @@ class Stream:
         if kernels is not None and not isinstance(kernels, str):
             raise TypeError("kernels must be a str naming a kernel set, not "
                             f"{type(kernels).__name__}")
+        # The library reads a name up to its first NUL, which would make
+        # "portable\0x" name a set.
+        if kernels is not None and "\0" in kernels:
+            raise ValueError(f"kernel set {kernels!r}: {_text(_UNSUPPORTED)}")
         stream = _lib.zorbu_create()
         if not stream:
             raise MemoryError(_text(_OUT_OF_MEMORY))
@@ -360,18 +366,24 @@ def _reader(read: Callable[[int], Optional[bytes]],
     return next_piece
 
 
-# Each thread keeps one stream for convert_file, reset for every file:
-# making one costs more than converting a small file.
+# Each thread keeps the streams that convert_file made, idle between
+# calls: making one costs more than converting a small file. A call takes
+# one for as long as it runs, so that a call made from inside another's
+# source gets a stream of its own.
 _streams = threading.local()
 
 
-def _thread_stream() -> Stream:
-    stream = getattr(_streams, "stream", None)
-    if stream is None:
-        stream = _streams.stream = Stream()
-    else:
+@contextlib.contextmanager
+def _borrowed_stream():
+    idle = getattr(_streams, "idle", None)
+    if idle is None:
+        idle = _streams.idle = []
+    stream = idle.pop() if idle else Stream()
+    try:
         stream.reset()
-    return stream
+        yield stream
+    finally:
+        idle.append(stream)
 
 
 # Partial names that no other process, nor this one, makes again.
@@ -401,13 +413,13 @@ def _write_all(write, data: bytes) -> None:
 
 
 def _convert(next_piece: Callable[[], bytes], write) -> None:
-    stream = _thread_stream()
-    while True:
-        piece = next_piece()
-        if not piece:
-            break
-        write(stream.push(piece))
-    write(stream.finish())
+    with _borrowed_stream() as stream:
+        while True:
+            piece = next_piece()
+            if not piece:
+                break
+            write(stream.push(piece))
+        write(stream.finish())
 
 
 def _naming(error: OSError, name) -> OSError:
@@ -433,9 +445,13 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
 
     src and dst are paths (str, bytes or os.PathLike) or binary file
     objects; a non-blocking source is waited on, never cut short. A
-    destination path is checked before anything is converted, written
-    under a temporary name in its folder, and renamed only once the output
-    is complete, so that a failure leaves nothing behind. Raises
+    destination path is checked before anything is converted. A regular
+    file there, a symbolic link or nothing is replaced only once the output
+    is complete, by a file written unnamed in its folder where the file
+    system allows (else under a temporary name), so that a failure or a
+    signal leaves nothing behind; a replaced regular file keeps its
+    permission bits, but no set-user or set-group bit. A device, FIFO or
+    socket there is opened and written into, as cp does. Raises
     InvalidFileError when src is not an rt file, ValueError ("input file is
     output file") when dst is src, and OSError, naming the file, when one
     cannot be read or written.
@@ -458,41 +474,137 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
         if not _is_path(dst):
             _convert(next_piece, functools.partial(_write_all, dst.write))
             return
-        _convert_to_path(next_piece, os.fspath(dst))
+        path = os.fspath(dst)
+        existing = _lstat(path)
+        if existing is None or stat.S_ISREG(existing.st_mode) \
+                or stat.S_ISLNK(existing.st_mode):
+            _convert_to_path(next_piece, path, existing)
+        else:
+            _convert_into_special(next_piece, path)
     finally:
         if source_fd is not None:
             os.close(source_fd)
 
 
-def _convert_to_path(next_piece: Callable[[], bytes], path) -> None:
-    folder = os.path.dirname(path) or os.curdir
-    if isinstance(path, bytes):
-        folder = os.fsencode(folder)
-    while True:
-        name = f".zorbu-partial.{os.getpid()}.{_token}.{next(_serial)}"
-        partial = os.path.join(folder, os.fsencode(name) if isinstance(folder, bytes)
-                               else name)
-        try:
-            fd = os.open(partial, os.O_WRONLY | os.O_CREAT | os.O_EXCL
-                         | os.O_CLOEXEC, 0o666)
-            break
-        except FileExistsError:
-            continue
-        except OSError as error:
-            raise _naming(error, path) from None
+def _lstat(path):
+    try:
+        return os.lstat(path)
+    except FileNotFoundError:
+        return None
+    except OSError as error:
+        raise _naming(error, path) from None
+
+
+def _convert_into_special(next_piece: Callable[[], bytes], path) -> None:
+    """Write into the device, FIFO or socket at path, which stays what
+    it is."""
+    try:
+        fd = os.open(path, os.O_WRONLY | os.O_TRUNC | os.O_CLOEXEC)
+    except OSError as error:
+        raise _naming(error, path) from None
     try:
         try:
             _convert(next_piece, functools.partial(
                 _write_all, functools.partial(os.write, fd)))
         finally:
             os.close(fd)
-        os.replace(partial, path)
     except OSError as error:
-        os.unlink(partial)
         raise _naming(error, path) from None
+
+
+# Linking an unnamed file into its folder goes through its descriptor's
+# entry here; without /proc, outputs are written under a temporary name.
+_FD_LINKS = "/proc/self/fd"
+
+
+def _in_folder(folder, name: str):
+    return os.path.join(folder, os.fsencode(name) if isinstance(folder, bytes)
+                        else name)
+
+
+def _partial_name(folder):
+    return _in_folder(folder, f".zorbu-partial.{os.getpid()}.{_token}."
+                      f"{next(_serial)}")
+
+
+def _open_output(folder, path):
+    """Return a descriptor for a new output in folder and its temporary
+    name, or None for a file with no name, which nothing can leave behind."""
+    if os.path.isdir(_FD_LINKS) and hasattr(os, "O_TMPFILE"):
+        try:
+            return os.open(folder, os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC,
+                           0o666), None
+        except OSError as error:
+            # File systems without unnamed files refuse them in one of
+            # these ways; any other refusal would meet a named file too.
+            if error.errno not in (errno.EOPNOTSUPP, errno.EISDIR,
+                                   errno.EINVAL):
+                raise _naming(error, path) from None
+    while True:
+        partial = _partial_name(folder)
+        try:
+            return os.open(partial, os.O_WRONLY | os.O_CREAT | os.O_EXCL
+                           | os.O_CLOEXEC, 0o666), partial
+        except FileExistsError:
+            continue
+        except OSError as error:
+            raise _naming(error, path) from None
+
+
+def _link_unnamed(fd: int, folder, path) -> None:
+    """Give the complete unnamed output at fd the name path: linked there
+    straight where nothing stands, else linked beside it and renamed."""
+    # os.link follows the descriptor's link only when given a folder.
+    links = os.open(_FD_LINKS, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    try:
+        link = functools.partial(os.link, str(fd), src_dir_fd=links,
+                                 follow_symlinks=True)
+        try:
+            link(path)
+            return
+        except FileExistsError:
+            pass
+        while True:
+            partial = _partial_name(folder)
+            try:
+                link(partial)
+                break
+            except FileExistsError:
+                continue
+    finally:
+        os.close(links)
+    try:
+        os.replace(partial, path)
     except BaseException:
-        os.unlink(partial)
+        with contextlib.suppress(OSError):
+            os.unlink(partial)
         raise
+
+
+def _convert_to_path(next_piece: Callable[[], bytes], path, existing) -> None:
+    folder = os.path.dirname(path) or os.curdir
+    if isinstance(path, bytes):
+        folder = os.fsencode(folder)
+    fd, partial = _open_output(folder, path)
+    try:
+        try:
+            if existing is not None and stat.S_ISREG(existing.st_mode):
+                os.fchmod(fd, stat.S_IMODE(existing.st_mode) & 0o777)
+            _convert(next_piece, functools.partial(
+                _write_all, functools.partial(os.write, fd)))
+            if partial is None:
+                _link_unnamed(fd, folder, path)
+        finally:
+            os.close(fd)
+        if partial is not None:
+            os.replace(partial, path)
+            partial = None
+    except OSError as error:
+        raise _naming(error, path) from None
+    finally:
+        if partial is not None:
+            with contextlib.suppress(OSError):
+                os.unlink(partial)
 
 
 class _ConvertingReader(io.RawIOBase):

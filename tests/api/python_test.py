@@ -5,10 +5,14 @@ memory, and memory given back. Usage: python_test.py CASES_DIR (with the
 package on PYTHONPATH and ZORBU_LIBRARY naming the library)."""
 import array
 import doctest
+import errno
 import fcntl
+import io
 import mmap
 import os
 import random
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -173,6 +177,8 @@ class Errors(unittest.TestCase):
         self.assertRaises(TypeError, zorbu.convert, 5)
         self.assertRaises(TypeError, zorbu.Stream().push, "<window>\n")
         self.assertRaises(ValueError, zorbu.Stream, "no such set")
+        # The library would read the name only up to the NUL.
+        self.assertRaises(ValueError, zorbu.Stream, "portable\0x")
         self.assertRaises(TypeError, zorbu.Stream, 5)
         stream = zorbu.Stream()
         stream.close()
@@ -230,6 +236,112 @@ except OSError as error:
         # The example help(zorbu) shows gives what it says.
         self.assertEqual(doctest.testmod(zorbu).failed, 0)
         self.assertIn(zorbu.kernels(), SETS)
+
+
+def takes_unnamed_files(folder):
+    """True when folder's file system makes files with no name."""
+    try:
+        os.close(os.open(folder, os.O_TMPFILE | os.O_WRONLY, 0o600))
+        return True
+    except OSError:
+        return False
+
+
+class Destinations(unittest.TestCase):
+    SOURCE = b"<window>\n<time/>a <b>\n</window>\n"
+    OUTPUT = b"<window>\n<time>a {{{b}}}\n</time></window>\n"
+
+    def test_what_stands_at_the_destination_is_kept_or_written_into(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "in.rt")
+            with open(src, "wb") as f:
+                f.write(self.SOURCE)
+            # A replaced file keeps its permission bits, but not a set-user
+            # bit; a symbolic link is replaced, and what it named is not
+            # touched.
+            for before, after in ((0o600, 0o600), (0o4755, 0o755)):
+                dst = os.path.join(tmp, "out.rt")
+                with open(dst, "wb") as f:
+                    f.write(b"stale")
+                os.chmod(dst, before)
+                zorbu.convert_file(src, dst)
+                self.assertEqual(os.stat(dst).st_mode & 0o7777, after)
+                with open(dst, "rb") as f:
+                    self.assertEqual(f.read(), self.OUTPUT)
+            link = os.path.join(tmp, "link.rt")
+            os.symlink("out.rt", link)
+            os.chmod(os.path.join(tmp, "out.rt"), 0o600)
+            zorbu.convert_file(src, link)
+            self.assertFalse(os.path.islink(link))
+            self.assertEqual(os.stat(link).st_mode & 0o777, 0o666 & ~current_umask())
+            # A nested call, from inside another's source, gets a stream of
+            # its own: both give their exact bytes.
+            class CallsInside:
+                def __init__(self):
+                    self.data, self.called = io.BytesIO(Destinations.SOURCE), False
+
+                def read(self, size):
+                    if not self.called:
+                        self.called = True
+                        zorbu.convert_file(src, os.path.join(tmp, "inner.rt"))
+                    return self.data.read(size)
+            zorbu.convert_file(CallsInside(), os.path.join(tmp, "outer.rt"))
+            for name in ("inner.rt", "outer.rt"):
+                with open(os.path.join(tmp, name), "rb") as f:
+                    self.assertEqual(f.read(), self.OUTPUT, name)
+            self.assertFalse([n for n in os.listdir(tmp) if n.startswith(".zorbu")])
+            if os.geteuid() != 0:
+                return
+            # Devices are written into, as cp does, and stay devices: a
+            # full one says so.
+            null = os.path.join(tmp, "null")
+            full = os.path.join(tmp, "full")
+            os.mknod(null, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+            os.mknod(full, stat.S_IFCHR | 0o666, os.makedev(1, 7))
+            zorbu.convert_file(src, null)
+            with self.assertRaises(OSError) as caught:
+                zorbu.convert_file(src, full)
+            self.assertEqual(caught.exception.errno, errno.ENOSPC)
+            self.assertEqual(caught.exception.filename, full)
+            for device in (null, full):
+                self.assertTrue(stat.S_ISCHR(os.lstat(device).st_mode), device)
+
+    def test_a_signal_in_the_middle_leaves_no_temporary_file(self):
+        # The source is a pipe that the test feeds: the conversion is under
+        # way once the child has asked for a second piece.
+        script = r"""
+import os, sys, zorbu
+class Source:
+    reads = 0
+    def read(self, size):
+        Source.reads += 1
+        if Source.reads == 2:
+            os.write(1, b"x")
+        return os.read(0, size)
+zorbu.convert_file(Source(), sys.argv[1])
+"""
+        with tempfile.TemporaryDirectory() as tmp:
+            if not takes_unnamed_files(tmp):
+                self.skipTest("the file system here makes no unnamed files")
+            dst = os.path.join(tmp, "out.rt")
+            for how in (signal.SIGTERM, signal.SIGKILL):
+                child = subprocess.Popen([sys.executable, "-c", script, dst],
+                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+                child.stdin.write(b"<window>\n" + b"<time/>a <b>b</b>\n" * 400000)
+                child.stdin.flush()
+                self.assertEqual(child.stdout.read(1), b"x")
+                child.send_signal(how)
+                child.wait()
+                child.stdin.close()
+                child.stdout.close()
+                self.assertEqual(child.returncode, -how)
+                self.assertEqual(os.listdir(tmp), [], how)
+
+
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
 
 
 class Threads(unittest.TestCase):
