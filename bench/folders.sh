@@ -11,6 +11,8 @@
 # Usage: bench/folders.sh [RUNS] [ZORBU]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/needs.sh
+needs python3 python3 hyperfine hyperfine git git /usr/bin/time time
 runs=${1:-5}
 zorbu=${2:-}
 work=$(mktemp -d)

@@ -10,6 +10,8 @@
 # Usage: bench/python.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/needs.sh
+needs hyperfine hyperfine /usr/bin/python3 python3
 runs=${1:-5}
 work=$(mktemp -d)
 out=$(mktemp -d -p /dev/shm)

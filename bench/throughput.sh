@@ -10,6 +10,8 @@
 # Usage: bench/throughput.sh [RUNS] [MIB] [SMALL_FILES] [ZORBU]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/needs.sh
+needs python3 python3 hyperfine hyperfine /usr/bin/time time
 runs=${1:-9}
 mib=${2:-256}
 small=${3:-500}

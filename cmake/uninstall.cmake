@@ -1,7 +1,8 @@
 # Removes what an install into PREFIX put there, as listed by the manifest
-# that install kept in the prefix, then zorbu's own folders. Shared ones,
-# such as bin, stay even when empty. A copy is installed beside the
-# manifest, and run from there it needs no PREFIX.
+# that install kept in the prefix, then zorbu's own folders and the folders
+# that the install made, once empty. Folders that were there before, such
+# as a bin shared with other programs, stay. A copy is installed beside
+# the manifest, and run from there it needs no PREFIX.
 # Usage: cmake [-D PREFIX=DIR] -P uninstall.cmake
 set(docdir share/doc/zorbu)
 if(NOT PREFIX)
@@ -20,6 +21,10 @@ if(NOT EXISTS "${manifest}")
   message(FATAL_ERROR "${manifest}: no zorbu install in ${PREFIX}")
 endif()
 file(STRINGS "${manifest}" files)
+set(made_folders "")
+if(EXISTS "${PREFIX}/${docdir}/install_folders.txt")
+  file(STRINGS "${PREFIX}/${docdir}/install_folders.txt" made_folders)
+endif()
 set(failed "")
 foreach(file IN LISTS files)
   # Entries are relative to the prefix; an absolute one must lie inside it.
@@ -67,4 +72,20 @@ foreach(file IN LISTS files)
     file(REMOVE_RECURSE "${dir}")
     get_filename_component(dir "${dir}" DIRECTORY)
   endwhile()
+endforeach()
+# Then the folders the install made, deepest first, each once empty; "."
+# is the prefix itself.
+list(SORT made_folders ORDER DESCENDING)
+foreach(folder IN LISTS made_folders)
+  if(IS_ABSOLUTE "${folder}")
+    continue()
+  endif()
+  get_filename_component(dir "${PREFIX}/${folder}" ABSOLUTE)
+  cmake_path(IS_PREFIX PREFIX "${dir}" NORMALIZE inside)
+  if(inside AND IS_DIRECTORY "${dir}" AND NOT IS_SYMLINK "${dir}")
+    file(GLOB left LIST_DIRECTORIES true "${dir}/*" "${dir}/.*")
+    if(NOT left)
+      file(REMOVE_RECURSE "${dir}")
+    endif()
+  endif()
 endforeach()
