@@ -23,12 +23,12 @@ extern "C" {
 #endif
 
 #define ZORBU_VERSION_MAJOR 1
-#define ZORBU_VERSION_MINOR 0
+#define ZORBU_VERSION_MINOR 1
 #define ZORBU_VERSION_PATCH 0
 #define ZORBU_VERSION_NUMBER                                 \
   (ZORBU_VERSION_MAJOR * 10000 + ZORBU_VERSION_MINOR * 100 + \
    ZORBU_VERSION_PATCH)
-#define ZORBU_VERSION_STRING "1.0.0"
+#define ZORBU_VERSION_STRING "1.1.0"
 
 #if defined(ZORBU_BUILDING_LIBRARY)
 #define ZORBU_API __attribute__((visibility("default")))
@@ -85,10 +85,10 @@ ZORBU_API void zorbu_free(zorbu_stream *stream);
 /* Chooses the stream's kernel set by name, before anything is pushed:
  * "portable" everywhere, "sse2", "avx2" and "avx512" on x86-64 where the
  * processor has their instructions, and "neon" on 64-bit ARM. They give the
- * same bytes; the choice is for tests and measurements. Returns ZORBU_DONE, ZORBU_UNSUPPORTED for a
- * name unknown or not runnable here (the set stays as it was), or
- * ZORBU_MISUSE for a NULL argument or after a zorbu_push or zorbu_finish
- * since zorbu_create or zorbu_reset, even of nothing. */
+ * same bytes; the choice is for tests and measurements. Returns ZORBU_DONE,
+ * ZORBU_UNSUPPORTED for a name unknown or not runnable here (the set stays as
+ * it was), or ZORBU_MISUSE for a NULL argument or after a zorbu_push or
+ * zorbu_finish since zorbu_create or zorbu_reset, even of nothing. */
 ZORBU_API zorbu_result zorbu_set_kernels(zorbu_stream *stream,
                                          const char *name);
 
@@ -138,6 +138,20 @@ ZORBU_API size_t zorbu_bound(size_t input_size);
 ZORBU_API zorbu_result zorbu_convert(const void *src, size_t src_size,
                                      void *dst, size_t dst_capacity,
                                      size_t *dst_size);
+
+/* Since 1.1. */
+
+/* Returns why the stream's input is not an rt file, once a push or a
+ * finish has returned ZORBU_INVALID: "the file is empty", "no window tag
+ * on the first line" or "no body lines", with no newline. Returns NULL
+ * before that, after zorbu_reset, and for NULL. */
+ZORBU_API const char *zorbu_invalid_reason(const zorbu_stream *stream);
+
+/* Returns why a whole input is not an rt file, in the words of
+ * zorbu_invalid_reason, or NULL when it is one, or for a NULL src with
+ * bytes; for a caller of zorbu_convert after ZORBU_INVALID. Reads no
+ * further into src than the answer takes, and allocates nothing. */
+ZORBU_API const char *zorbu_reason(const void *src, size_t src_size);
 
 #ifdef __cplusplus
 }

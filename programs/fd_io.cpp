@@ -26,8 +26,14 @@ bool may_retry(int fd, short ready) {
 std::optional<std::size_t> fd_source::read(std::span<char> buf) {
   for (;;) {
     const ssize_t n = ::read(fd_, buf.data(), buf.size());
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (!may_retry(fd_, POLLIN)) return std::nullopt;
+    if (n >= 0) {
+      bytes_read_ += static_cast<std::uint64_t>(n);
+      return static_cast<std::size_t>(n);
+    }
+    if (!may_retry(fd_, POLLIN)) {
+      error_ = errno;
+      return std::nullopt;
+    }
   }
 }
 

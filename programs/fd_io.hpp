@@ -1,6 +1,8 @@
 // The program's descriptors as the filter's byte source and sink.
 #pragma once
 
+#include <cstdint>
+
 #include "zorbu_internal.hpp"
 
 namespace zorbu {
@@ -10,9 +12,15 @@ class fd_source final : public byte_source {
  public:
   explicit fd_source(int fd) : fd_(fd) {}
   std::optional<std::size_t> read(std::span<char> buf) override;
+  // Returns the errno of the read that failed; 0 while none has.
+  int error() const { return error_; }
+  // Returns how many bytes the reads have given.
+  std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
   int fd_;
+  int error_ = 0;
+  std::uint64_t bytes_read_ = 0;
 };
 
 // Writes to an open descriptor it does not own.

@@ -1,13 +1,9 @@
-// The program's messages, each written on a line of its own.
+// The program's messages, the one writer of standard error: each message a
+// line of its own, and on a terminal one status line that they clear.
 #pragma once
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstring>
 #include <string_view>
 
-#include "fd_io.hpp"
 #include "zorbu_internal.hpp"
 
 namespace zorbu::message {
@@ -27,40 +23,33 @@ inline constexpr std::string_view kCannotOpen = "cannot open input: ";
 inline constexpr std::string_view kCannotWrite = "cannot write output: ";
 inline constexpr std::string_view kCannotMakeFolder =
     "cannot make output folder: ";
+inline constexpr std::string_view kCannotReadFile = "cannot read the file: ";
 inline constexpr std::string_view kLeavesFolder =
     "path leaves the output folder";
 inline constexpr std::string_view kNoName = "standard input has no name";
 
 // Returns the message for a run that did not end in rewritten.
-inline std::string_view for_outcome(outcome result) {
-  switch (result) {
-    case outcome::invalid:
-      return kInvalid;
-    case outcome::unreadable:
-      return kUnreadable;
-    case outcome::out_of_memory:
-      return kOutOfMemory;
-    case outcome::rewritten:
-    case outcome::unwritable:
-      break;
-  }
-  return kUnwritable;
-}
+std::string_view for_outcome(outcome result);
 
 // Writes prefix, message and a newline to standard error in one write. If
 // standard error cannot be written either, the exit status still tells.
-inline void say(std::string_view message, std::string_view prefix = {}) {
-  char line[128];
-  const std::size_t head = std::min(prefix.size(), sizeof line - 1);
-  if (head > 0) std::memcpy(line, prefix.data(), head);
-  const std::size_t size =
-      head + std::min(message.size(), sizeof line - 1 - head);
-  if (size > head) std::memcpy(line + head, message.data(), size - head);
-  line[size] = '\n';
-  (void)fd_sink(STDERR_FILENO).write({line, size + 1});
-}
+void say(std::string_view message, std::string_view prefix = {});
 
 // Writes "error: " and why as one line to standard error.
 inline void say_error(std::string_view why) { say(why, kError); }
+
+// Writes "zorbu: PATH: error: MESSAGEDETAIL" to standard error, in one write
+// when it fits, with the control bytes of PATH and DETAIL as \ooo, so that
+// it stays one line, and their backslashes doubled, so that every name
+// reads back one way. Returns false, for the caller to return on a failed
+// file.
+bool report(std::string_view path, std::string_view message,
+            std::string_view detail = {});
+
+// Shows text as the one status line, in place of the last, when standard
+// error is a terminal; every message clears it first.
+void show_status(std::string_view text);
+// Clears the status line, if one is shown.
+void clear_status();
 
 }  // namespace zorbu::message

@@ -61,16 +61,19 @@ edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, ta
 edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
 edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out));' '0, 0, out));'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
-      result_ = outcome::invalid;
-      return step_status::finished;
+      return invalid(invalid_reason::no_body);
     }
 ' ''
 edit negative-count-passes lib/filter/filter_core.cpp 'if (count_lines(held) == closing_)' 'if (count_lines(held) <= closing_)'
-edit no-window lib/filter/filter_core.cpp '    if (closing_ == 0) {
-      result_ = outcome::invalid;
-      return step_status::finished;
-    }
-    held_first_line_' '    held_first_line_'
+edit no-window lib/filter/filter_core.cpp '    if (closing_ == 0) return invalid(invalid_reason::no_window);
+' ''
+edit reason-empty lib/filter/filter_core.cpp 'return invalid(invalid_reason::empty);' 'return invalid(invalid_reason::no_body);'
+edit reason-no-window lib/filter/filter_core.cpp 'return invalid(invalid_reason::no_window);' 'return invalid(invalid_reason::empty);'
+edit reason-no-body lib/filter/filter_core.cpp '      return invalid(invalid_reason::no_body);' '      return invalid(invalid_reason::no_window);'
+edit reason-text lib/filter/outcome.hpp '"no body lines"' '"no body line"'
+edit reason-unread lib/filter/pull_driver.cpp 'if (why != nullptr) *why = invalid_reason::first_line_unread;' ''
+edit reason-stream lib/api/zorbu.cpp 'zorbu::reason_text(stream->stream->reason())' 'zorbu::reason_text(zorbu::invalid_reason::none)'
+edit reason-one-shot lib/filter/one_shot.cpp '  while (!core.known_valid() &&' '  while (false &&'
 edit held-lines lib/filter/filter_core.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
 edit read-error-made-up lib/filter/pull_driver.cpp 'return run.reading_first_line() ? outcome::invalid : outcome::unreadable;' 'break;'
 edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return outcome::unwritable;
@@ -138,7 +141,9 @@ edit stage-chunk lib/simd/generic/convert_text.hpp '    out = escape_stage(stage
 edit message-invalid lib/filter/outcome.hpp '"invalid rt file"' '"invalid rt-file"'
 edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
 edit message-memory lib/filter/outcome.hpp '"out of memory"' '"no memory"'
-edit message-newline programs/messages.hpp "line[size] = '\\n';" "line[size] = ' ';"
+edit message-newline programs/messages.cpp '  line.put_plain(message);
+  line.put_plain("\\n");' '  line.put_plain(message);
+  line.put_plain(" ");'
 edit exit-status programs/main.cpp 'return -1;' 'return 1;'
 edit same-file programs/main.cpp 'in.st_ino == out.st_ino;' 'false;'
 edit file-size-signal programs/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
@@ -158,19 +163,19 @@ edit write-failure lib/filter/pull_driver.cpp 'return buffered.flush() ? outcome
   return outcome::rewritten;'
 edit into-climbs programs/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
 edit into-empty-folders programs/output_path.cpp '!component.empty() && component != "."' 'component != "."'
-edit into-no-follow programs/into_folder.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
-edit into-link-message programs/into_folder.cpp 'if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};' ''
-edit into-same-file programs/into_folder.cpp 'existing.st_ino == input_.st_ino' 'false'
-edit into-discard programs/into_folder.cpp '    (void)::unlinkat(folder_, partial_name, 0);
-    partial_folder = -1;' '    partial_folder = -1;'
+edit into-no-follow programs/output_tree.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
+edit into-link-message programs/output_tree.cpp 'if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};' ''
+edit into-same-file programs/partial_output.cpp 'existing.st_ino == input_.st_ino' 'false'
+edit into-discard programs/partial_output.cpp '  (void)::unlinkat(folder_, partial_name, 0);
+  partial_folder = -1;' '  partial_folder = -1;'
 edit into-sigpipe programs/into_folder.cpp '(void)std::signal(SIGPIPE, SIG_IGN);' ''
-edit into-signals programs/into_folder.cpp 'action.sa_handler = remove_partial_and_die;' ''
-edit into-close-folder programs/into_folder.cpp 'if (folder != root_) ::close(folder);' ''
-edit into-escape programs/into_folder.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
+edit into-signals programs/partial_output.cpp 'action.sa_handler = remove_partial_and_die;' ''
+edit into-close-folder programs/output_tree.cpp 'if (folder != root_) ::close(folder);' ''
+edit into-escape programs/messages.cpp 'if (byte < 32 || byte == 127) {' 'if (byte < 9) {'
 edit into-status programs/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSomeFailed = 0;'
 edit into-no-files programs/into_folder.cpp 'if (files.empty()) return 0;' ''
-edit into-umask programs/into_folder.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
-edit into-stdin programs/into_folder.cpp 'if (given == "-") return report(given, message::kNoName);' ''
+edit into-umask programs/partial_output.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
+edit into-stdin programs/into_folder.cpp 'if (given == "-") return message::report(given, message::kNoName);' ''
 edit stream-takes-input lib/filter/push_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
 edit stream-drain lib/filter/push_stream.cpp 'return n == pending.size();' 'return true;'
 edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::step_status::finished) return status::invalid;' 'if (last_ == filter_core::step_status::finished) return status::done;'
@@ -185,15 +190,27 @@ edit bound-constant include/zorbu.h '(size_t)(n)*3 + (size_t)64)' '(size_t)(n)*3
 edit one-shot-in-place lib/buffers/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
 edit one-shot-fills-what-fits lib/buffers/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'
 edit one-shot-short-room lib/buffers/byte_buffers.cpp '    if (n < size_) ok_ = false;' ''
-edit into-replaced-mode programs/into_folder.cpp 'if (replacing && S_ISREG(existing.st_mode) &&' 'if (false &&'
-edit into-replaced-setuid programs/into_folder.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
-edit into-write-reason programs/into_folder.cpp 'return report(path, message::kCannotWrite, std::strerror(failure.error));' 'return report(path, message::kUnwritable);'
-edit into-backslash programs/into_folder.cpp "if (c == '\\\\') {" 'if (false) {'
+edit into-replaced-mode programs/partial_output.cpp 'if (replacing && S_ISREG(existing.st_mode) &&' 'if (false &&'
+edit into-replaced-setuid programs/partial_output.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
+edit into-write-reason programs/into_folder.cpp 'return message::report(given, message::kCannotWrite,' 'return message::report(given, message::kUnwritable,'
+edit into-summary-silent programs/into_folder.cpp '  if (failed == 0) return;' ''
+edit into-summary-failed programs/into_folder.cpp '    if (!converted) ++failed_;' '    if (!converted) failed_ += 2;'
+edit into-summary-files programs/into_folder.cpp '    ++files_;' ''
+edit into-walk-output-folder programs/folder_walk.cpp '} else if (st.st_dev == skip_device && st.st_ino == skip_inode) {' '} else if (false) {'
+edit into-walk-any-case programs/folder_walk.cpp "(name[name.size() - 2] | 0x20) == 'r'" "name[name.size() - 2] == 'r'"
+edit into-walk-linked-folder programs/folder_walk.cpp '!(kind == DT_LNK && leads_to_folder(folder, entry->d_name))' 'true'
+edit into-walk-other-names programs/folder_walk.cpp '    } else if (has_rt_name(name) &&' '    } else if ('
+edit into-progress-cleared programs/messages.cpp '    if (status_shown) put_plain(kEraseLine);' ''
+edit into-progress-terminal programs/progress.cpp '::isatty(STDERR_FILENO) == 1' 'true'
+edit into-backslash programs/messages.cpp "if (c == '\\\\') {" 'if (false) {'
 edit py-keeps-mode python/zorbu/__init__.py 'os.fchmod(fd, stat.S_IMODE(existing.st_mode) & 0o777)' 'os.fchmod(fd, stat.S_IMODE(existing.st_mode))'
 edit py-special-written-into python/zorbu/__init__.py '            _convert_into_special(next_piece, path)' '            _convert_to_path(next_piece, path, existing)'
 edit py-unnamed-output python/zorbu/__init__.py 'if os.path.isdir(_FD_LINKS) and hasattr(os, "O_TMPFILE"):' 'if False:'
 edit py-stream-a-call python/zorbu/__init__.py 'stream = idle.pop() if idle else Stream()' 'stream = idle[-1] if idle else Stream()'
 edit py-kernels-nul python/zorbu/__init__.py 'if kernels is not None and "\0" in kernels:' 'if False:'
+edit py-reason python/zorbu/__init__.py '_raise_for(result, lambda: _lib.zorbu_invalid_reason(stream))' '_raise_for(result, lambda: None)'
+edit py-filename python/zorbu/__init__.py 'error.filename = _source_name(src)' 'pass'
+edit py-pickle python/zorbu/__init__.py '        return type(self), (self.reason, self.filename)' '        return type(self), (self.reason,)'
 edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this

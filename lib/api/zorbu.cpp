@@ -151,4 +151,16 @@ zorbu_result zorbu_convert(const void* src, size_t src_size, void* dst,
                                                 : ZORBU_OUTPUT_FULL;
 }
 
+const char* zorbu_invalid_reason(const zorbu_stream* stream) {
+  return stream == nullptr ? nullptr
+                           : zorbu::reason_text(stream->stream->reason());
+}
+
+const char* zorbu_reason(const void* src, size_t src_size) {
+  if (src == nullptr && src_size != 0) return nullptr;
+  const char* const input = src_size == 0 ? "" : static_cast<const char*>(src);
+  return zorbu::reason_text(
+      zorbu::judge_one_shot({input, src_size}, zorbu::simd::best_kernels()));
+}
+
 }  // extern "C"

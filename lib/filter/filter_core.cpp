@@ -12,15 +12,11 @@ filter_core::step_status filter_core::step() {
     const std::size_t first_line = line_length(in_.buffered(), in_.at_end());
     if (first_line == 0) {
       if (!in_.at_end()) return step_status::need_input;
-      result_ = outcome::invalid;
-      return step_status::finished;
+      return invalid(invalid_reason::empty);
     }
     closing_ = static_cast<std::size_t>(
         check_rt(in_.buffered().substr(0, first_line)));
-    if (closing_ == 0) {
-      result_ = outcome::invalid;
-      return step_status::finished;
-    }
+    if (closing_ == 0) return invalid(invalid_reason::no_window);
     held_first_line_ = first_line;
   }
   const std::string_view rest = in_.buffered().substr(held_first_line_);
@@ -41,8 +37,7 @@ filter_core::step_status filter_core::step() {
   const std::string_view held = in_.buffered().substr(held_first_line_);
   if (!started_) {
     if (count_lines(held) == closing_) {
-      result_ = outcome::invalid;
-      return step_status::finished;
+      return invalid(invalid_reason::no_body);
     }
     start();
   }
@@ -50,6 +45,12 @@ filter_core::step_status filter_core::step() {
   out_.append(held);
   in_.consume(held.size());
   result_ = outcome::rewritten;
+  return step_status::finished;
+}
+
+filter_core::step_status filter_core::invalid(invalid_reason why) {
+  result_ = outcome::invalid;
+  reason_ = why;
   return step_status::finished;
 }
 

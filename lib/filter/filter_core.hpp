@@ -52,11 +52,16 @@ class filter_core {
   // everything: then the run is finished.
   step_status step();
   outcome result() const { return result_; }
+  // Returns why the run found the input invalid; none until it has.
+  invalid_reason reason() const { return reason_; }
+  // Returns true once the input is known to be an rt file.
+  bool known_valid() const { return started_; }
   // Returns true until the first line has been read whole.
   bool reading_first_line() const { return closing_ == 0; }
 
  private:
   void start();
+  step_status invalid(invalid_reason why);
 
   block_reader& in_;
   output_buffer& out_;
@@ -67,6 +72,7 @@ class filter_core {
   std::size_t closing_ = 0;
   bool started_ = false;
   outcome result_ = outcome::rewritten;
+  invalid_reason reason_ = invalid_reason::none;
 };
 
 }  // namespace zorbu

@@ -23,4 +23,9 @@ struct one_shot_result {
 one_shot_result convert_one_shot(std::string_view input, std::span<char> dst,
                                  const simd::kernels& kernels);
 
+// Returns why a whole input is not an rt file, or none when it is one;
+// reads no further than that takes.
+invalid_reason judge_one_shot(std::string_view input,
+                              const simd::kernels& kernels);
+
 }  // namespace zorbu

@@ -45,6 +45,11 @@ class push_stream {
   // finished since the stream was made or reset.
   status set_kernels(const simd::kernels& kernels);
   const simd::kernels& kernels() const { return *kernels_; }
+  // Returns why the input is not an rt file, once a push or a finish has
+  // returned invalid; none before.
+  invalid_reason reason() const {
+    return found_invalid() ? parts_->run.reason() : invalid_reason::none;
+  }
 
  private:
   // The output is taken by the caller, never written anywhere.

@@ -111,6 +111,10 @@ _lib.zorbu_result_text.restype = ctypes.c_char_p
 _lib.zorbu_result_text.argtypes = [ctypes.c_int]
 _lib.zorbu_bound.restype = ctypes.c_size_t
 _lib.zorbu_bound.argtypes = [ctypes.c_size_t]
+_lib.zorbu_invalid_reason.restype = ctypes.c_char_p
+_lib.zorbu_invalid_reason.argtypes = [ctypes.c_void_p]
+_lib.zorbu_reason.restype = ctypes.c_char_p
+_lib.zorbu_reason.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
 _lib.zorbu_convert.restype = ctypes.c_int
 _lib.zorbu_convert.argtypes = [ctypes.c_void_p, ctypes.c_size_t,
                                ctypes.c_void_p, ctypes.c_size_t,
@@ -126,7 +130,23 @@ _KEPT_ROOM = 1 << 20
 
 
 class InvalidFileError(ValueError):
-    """The input is not an rt file; str() gives the library's phrase."""
+    """The input is not an rt file.
+
+    str() gives the library's phrase, "invalid rt file"; reason says which
+    rule the input breaks ("the file is empty", "no window tag on the first
+    line" or "no body lines"), and filename names the source where one is
+    known, as OSError's does, else None.
+    """
+
+    def __init__(self, reason: Optional[str] = None, filename=None) -> None:
+        super().__init__(_text(_INVALID))
+        self.reason = reason
+        self.filename = filename
+
+    def __reduce__(self):
+        # Rebuilt from what it holds, not from str(), so that it crosses
+        # processes (Dask's, multiprocessing's) whole.
+        return type(self), (self.reason, self.filename)
 
 
 # The name of 0.5, kept for 1.x.
@@ -137,9 +157,15 @@ def _text(result: int) -> str:
     return _lib.zorbu_result_text(result).decode()
 
 
-def _raise_for(result: int) -> None:
+def _decoded(reason: Optional[bytes]) -> Optional[str]:
+    return reason.decode() if reason is not None else None
+
+
+def _raise_for(result: int, reason: Callable[[], Optional[bytes]]) -> None:
+    """Raise what result stands for; reason gives the library's reason for
+    an invalid input."""
     if result == _INVALID:
-        raise InvalidFileError(_text(result))
+        raise InvalidFileError(_decoded(reason()))
     if result == _OUT_OF_MEMORY:
         raise MemoryError(_text(result))
     if result in (_MISUSE, _UNSUPPORTED):
@@ -195,7 +221,7 @@ def convert(data) -> bytes:
         room = _kept_room()
         result = _lib.zorbu_convert(source, size, room, bound,
                                     ctypes.byref(written))
-        _raise_for(result)
+        _raise_for(result, lambda: _lib.zorbu_reason(source, size))
         return ctypes.string_at(room, written.value)
     # Anonymous pages cost nothing until written, and go back to the system
     # when closed: only the output's own pages are ever touched.
@@ -205,7 +231,7 @@ def convert(data) -> bytes:
         try:
             result = _lib.zorbu_convert(source, size, room, bound,
                                         ctypes.byref(written))
-            _raise_for(result)
+            _raise_for(result, lambda: _lib.zorbu_reason(source, size))
             return ctypes.string_at(room, written.value)
         finally:
             del room
@@ -273,14 +299,14 @@ class Stream:
         """The name of the stream's kernel set."""
         return self._call(lambda stream: _lib.zorbu_kernels(stream).decode())
 
-    def _drain(self, call: Callable[[ctypes.Structure], int]) -> bytes:
+    def _drain(self, stream, call: Callable[[ctypes.Structure], int]) -> bytes:
         pieces = []
         while True:
             out = _Out(ctypes.cast(self._out, ctypes.c_void_p), len(self._out), 0)
             result = call(out)
             pieces.append(ctypes.string_at(self._out, out.pos))
             if result != _OUTPUT_FULL:
-                _raise_for(result)
+                _raise_for(result, lambda: _lib.zorbu_invalid_reason(stream))
                 return b"".join(pieces)
 
     def push(self, data) -> bytes:
@@ -289,14 +315,14 @@ class Stream:
         source = _In(ctypes.cast(chunk, ctypes.c_void_p), size, 0)
 
         def step(stream):
-            return self._drain(lambda out: _lib.zorbu_push(
+            return self._drain(stream, lambda out: _lib.zorbu_push(
                 stream, ctypes.byref(source), ctypes.byref(out)))
         return self._call(step)
 
     def finish(self) -> bytes:
         """End the input; return the output its end decides."""
         return self._call(lambda stream: self._drain(
-            lambda out: _lib.zorbu_finish(stream, ctypes.byref(out))))
+            stream, lambda out: _lib.zorbu_finish(stream, ctypes.byref(out))))
 
     def reset(self) -> None:
         """Start again on a new input."""
@@ -452,10 +478,34 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
     signal leaves nothing behind; a replaced regular file keeps its
     permission bits, but no set-user or set-group bit. A device, FIFO or
     socket there is opened and written into, as cp does. Raises
-    InvalidFileError when src is not an rt file, ValueError ("input file is
-    output file") when dst is src, and OSError, naming the file, when one
-    cannot be read or written.
+    InvalidFileError, naming src, when src is not an rt file, ValueError
+    ("input file is output file") when dst is src, and OSError, naming the
+    file, when one cannot be read or written.
     """
+    with _naming_source(src):
+        _convert_file(src, dst)
+
+
+def _source_name(src):
+    """Return the name of a source, as OSError names a file: the path as
+    given, or a file object's name where it has one, else None."""
+    if _is_path(src):
+        return os.fspath(src)
+    name = getattr(src, "name", None)
+    return name if isinstance(name, (str, bytes)) else None
+
+
+@contextlib.contextmanager
+def _naming_source(src):
+    try:
+        yield
+    except InvalidFileError as error:
+        if error.filename is None:
+            error.filename = _source_name(src)
+        raise
+
+
+def _convert_file(src: PathOrFile, dst: PathOrFile) -> None:
     a, b = _stat(src), _stat(dst)
     if a is not None and b is not None and (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino):
         raise ValueError("input file is output file")
@@ -629,6 +679,7 @@ class _ConvertingReader(io.RawIOBase):
                 self._file.close()
             raise
         self._next_piece = _reader(self._file.read, _fileno(self._file))
+        self._name = file
         self._pending = memoryview(b"")
         self._ended = False
 
@@ -640,11 +691,12 @@ class _ConvertingReader(io.RawIOBase):
             if self._ended:
                 return 0
             piece = self._next_piece()
-            if piece:
-                self._pending = memoryview(self._stream.push(piece))
-            else:
-                self._ended = True
-                self._pending = memoryview(self._stream.finish())
+            with _naming_source(self._name):
+                if piece:
+                    self._pending = memoryview(self._stream.push(piece))
+                else:
+                    self._ended = True
+                    self._pending = memoryview(self._stream.finish())
         target = memoryview(buffer).cast("B")
         n = min(len(target), len(self._pending))
         target[:n] = self._pending[:n]

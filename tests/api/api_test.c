@@ -155,11 +155,14 @@ static void check_exact_room(const char *name, bytes input, const bytes *want) {
   allocations = 0;
 #endif
   zorbu_result r = zorbu_convert(input.data, input.size, dst, room, &size);
+  const char *reason = zorbu_reason(input.data, input.size);
 #if COUNTS_ALLOCATIONS
   counting = 0;
   CHECK(allocations == 0, "%s: one-shot allocated %ld times", name,
         allocations);
 #endif
+  CHECK((reason == NULL) == (want != NULL), "%s: reason %s", name,
+        reason ? reason : "none");
   if (want == NULL) {
     CHECK(r == ZORBU_INVALID && size == 0, "%s: invalid gave %d, size %zu",
           name, r, size);
@@ -339,6 +342,61 @@ static void check_kernel_choice(void) {
   zorbu_free(s);
 }
 
+/* Each rule an invalid input breaks has its words, the same from a stream
+ * fed whole or a byte at a time and from the one-shot question; a valid
+ * input, and a stream not yet found invalid, have none. */
+static void check_reasons(void) {
+  static const struct {
+    const char *input;
+    const char *reason;
+  } kCases[] = {
+      {"", "the file is empty"},
+      {"no window\n<time/>a\n</window>\n", "no window tag on the first line"},
+      {"<>\n<window>\n<time/>a\n</window>\n",
+       "no window tag on the first line"},
+      {"<window><font>\n</font>\n</window>\n", "no body lines"},
+      {"<window>\n</window>\n", "no body lines"},
+      /* Fewer lines than close the file: valid, with a count below zero. */
+      {"<window><font>\n</window>\n", NULL},
+      {"<window>\n<time/>a\n</window>\n", NULL},
+  };
+  char buf[256];
+  for (size_t i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
+    const char *input = kCases[i].input;
+    const char *want = kCases[i].reason;
+    const size_t size = strlen(input);
+    const char *got = zorbu_reason(input, size);
+    CHECK(want ? got && strcmp(got, want) == 0 : got == NULL,
+          "case %zu: zorbu_reason gave %s", i, got ? got : "NULL");
+    const size_t pieces[] = {1, size + 1};
+    for (size_t p = 0; p < 2; ++p) {
+      const size_t piece = pieces[p];
+      zorbu_stream *s = zorbu_create();
+      CHECK(zorbu_invalid_reason(s) == NULL, "a new stream has a reason");
+      zorbu_result r = ZORBU_DONE;
+      for (size_t at = 0; at < size && r == ZORBU_DONE; at += piece) {
+        zorbu_in in = {input + at, at + piece < size ? piece : size - at, 0};
+        zorbu_out out = {buf, sizeof buf, 0};
+        r = zorbu_push(s, &in, &out);
+      }
+      zorbu_out out = {buf, sizeof buf, 0};
+      if (r == ZORBU_DONE) r = zorbu_finish(s, &out);
+      got = zorbu_invalid_reason(s);
+      CHECK(r == (want ? ZORBU_INVALID : ZORBU_DONE), "case %zu: result %d", i,
+            r);
+      CHECK(want ? got && strcmp(got, want) == 0 : got == NULL,
+            "case %zu, pieces of %zu: the stream's reason is %s", i, piece,
+            got ? got : "NULL");
+      CHECK(zorbu_reset(s) == ZORBU_DONE && zorbu_invalid_reason(s) == NULL,
+            "a reset stream keeps its reason");
+      zorbu_free(s);
+    }
+  }
+  CHECK(zorbu_invalid_reason(NULL) == NULL && zorbu_reason(NULL, 1) == NULL &&
+            zorbu_reason(NULL, 0) != NULL,
+        "NULL arguments");
+}
+
 /* How a run ends decides every call after it, until a reset. */
 static void check_after_the_end(void) {
   char buf[64];
@@ -500,6 +558,7 @@ int main(int argc, char **argv) {
     check_misuse();
     check_kernel_choice();
     check_after_the_end();
+    check_reasons();
     check_golden_cases(argv[1]);
     check_random_files();
   }

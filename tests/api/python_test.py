@@ -10,6 +10,7 @@ import fcntl
 import io
 import mmap
 import os
+import pickle
 import random
 import signal
 import stat
@@ -154,13 +155,43 @@ class GoldenCases(unittest.TestCase):
 
 
 class Errors(unittest.TestCase):
+    def test_an_invalid_file_says_why_and_which(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for data, reason in ((b"", "the file is empty"),
+                                 (b"no window\n<time/>a\n</window>\n",
+                                  "no window tag on the first line"),
+                                 (b"<window><font>\n</font>\n</window>\n", "no body lines")):
+                path = os.path.join(tmp, "bad.rt")
+                with open(path, "wb") as f:
+                    f.write(data)
+                named = io.BytesIO(data)
+                named.name = "from-a-file-object.rt"
+                for how, call, filename in (
+                        ("convert", lambda: zorbu.convert(data), None),
+                        ("stream", lambda: _push_and_finish(data), None),
+                        ("convert_file", lambda: zorbu.convert_file(
+                            path, os.path.join(tmp, "out.rt")), path),
+                        ("a file object", lambda: zorbu.convert_file(
+                            named, io.BytesIO()), "from-a-file-object.rt"),
+                        ("a nameless file object", lambda: zorbu.convert_file(
+                            io.BytesIO(data), io.BytesIO()), None),
+                        ("open", lambda: zorbu.open(path).read(), path)):
+                    named.seek(0)
+                    with self.assertRaises(zorbu.InvalidFileError, msg=how) as caught:
+                        call()
+                    error = caught.exception
+                    self.assertIsInstance(error, ValueError)
+                    self.assertIsInstance(error, zorbu.InvalidFile)
+                    self.assertEqual(str(error), "invalid rt file", how)
+                    self.assertEqual(error.reason, reason, how)
+                    self.assertEqual(error.filename, filename, how)
+                # Whole across processes, as Dask's workers send it.
+                again = pickle.loads(pickle.dumps(error))
+                self.assertEqual((str(again), again.reason, again.filename),
+                                 ("invalid rt file", reason, path))
+            self.assertEqual(os.listdir(tmp), ["bad.rt"])
+
     def test_what_fails_and_how(self):
-        for data in (b"", b"no window\n<time/>a\n</window>\n", b"<window><font>\n</font>\n</window>\n"):
-            with self.assertRaises(zorbu.InvalidFileError) as caught:
-                zorbu.convert(data)
-            self.assertIsInstance(caught.exception, ValueError)
-            self.assertIsInstance(caught.exception, zorbu.InvalidFile)
-            self.assertEqual(str(caught.exception), "invalid rt file")
         with zorbu.Stream() as stream:
             # As soon as the first line is known to hold no window, and on
             # every call after that.
@@ -236,6 +267,11 @@ except OSError as error:
         # The example help(zorbu) shows gives what it says.
         self.assertEqual(doctest.testmod(zorbu).failed, 0)
         self.assertIn(zorbu.kernels(), SETS)
+
+
+def _push_and_finish(data):
+    with zorbu.Stream() as stream:
+        return stream.push(data) + stream.finish()
 
 
 def takes_unnamed_files(folder):

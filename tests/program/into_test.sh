@@ -60,14 +60,14 @@ cp "$in/bad/invalid.rt" "$in/bad/back\\012slash.rt"
 ln -s "$in/no-such-file" "$in/bad/dangling.rt"
 python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$in/bad/socket.rt"
 cp "$cases/worked_example.rt" "$in/trap/inside.rt"
-bad ./bad/invalid.rt 'error: invalid rt file'
-bad './bad/tab\011here.rt' 'error: invalid rt file'
-bad './bad/new\012line.rt' 'error: invalid rt file'
-bad './bad/back\\012slash.rt' 'error: invalid rt file'
-bad ./bad/empty.rt 'error: invalid rt file'
+no_window='error: invalid rt file (no window tag on the first line)'
+bad ./bad/invalid.rt "$no_window"
+bad './bad/tab\011here.rt' "$no_window"
+bad './bad/new\012line.rt' "$no_window"
+bad './bad/back\\012slash.rt' "$no_window"
+bad ./bad/empty.rt 'error: invalid rt file (the file is empty)'
 bad ./bad/dangling.rt 'error: cannot open input: No such file or directory'
 bad ./bad/socket.rt 'error: cannot open input: No such device or address'
-bad ./folder.rt 'error: invalid rt file'
 bad ./trap/inside.rt 'error: path leaves the output folder'
 bad ./show/../up.rt 'error: path leaves the output folder'
 bad - 'error: standard input has no name'
@@ -105,9 +105,13 @@ recipe() {
     cmp -s "$tmp/out/$f" "$tmp/want/$f" || why="$why; $f differs"
   done
   # GNU parallel warns that -X over ssh may make command lines too long.
+  # Each process ends with its count of failures, whose sum is the run's.
+  summary='^zorbu: [0-9]+ of [0-9]+ files? failed$'
   grep -v '^parallel: Warning: Using -X or -m with --sshlogin may fail\.$' "$tmp/err" |
-    sort | diff "$tmp/err.want" - >"$tmp/err.diff" ||
-    why="$why; messages: $(head -c 600 "$tmp/err.diff")"
+    grep -Ev "$summary" | sort | diff "$tmp/err.want" - >"$tmp/err.diff" ||
+    why="$why; messages: $(head -c 900 "$tmp/err.diff")"
+  failures=$(grep -E "$summary" "$tmp/err" | awk '{ n += $2 } END { print n + 0 }')
+  [ "$failures" = ${#bad[@]} ] || why="$why; the summaries count $failures failures"
   # Every good output is there, so anything more is left over.
   left=$(cd "$tmp/out" && find . ! -type d ! -path ./trap -printf x | wc -c)
   [ "$left" = ${#good[@]} ] ||
@@ -148,9 +152,11 @@ check usage 255 'usage: zorbu --into DIR FILE...' -- "$z --into"
 check no-files 0 '' -- "$z --into none && [ ! -e none ]"
 touch "$tmp/a-file"
 check folder-cannot-be-made 255 \
-  'zorbu: a-file/out: error: cannot make output folder: Not a directory' -- \
+  'zorbu: a-file/out: error: cannot make output folder: Not a directory
+zorbu: 1 of 1 file failed' -- \
   "$z --into a-file/out in/show/s1/same.rt"
-check replaces-own-input 1 'zorbu: show/s1/same.rt: error: input file is output file' -- \
+check replaces-own-input 1 'zorbu: show/s1/same.rt: error: input file is output file
+zorbu: 1 of 1 file failed' -- \
   "cd in && $z --into . show/s1/same.rt && echo converted"
 [ "$(snapshot)" = "$before" ] || result replaces-own-input "the input changed"
 check modes 0 '' -- "umask 027 && $z --into modes/out .//in/show/s1/same.rt &&
@@ -168,7 +174,8 @@ check replaced-modes 0 '' -- "mkdir -p kept/in/show/s1 kept/in/show/s2 &&
 # An output that cannot take its final name leaves no partial file, and
 # the message says why.
 mkdir -p "$tmp/blocked/in/show/s1/same.rt"
-check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output: Is a directory' -- \
+check blocked 1 'zorbu: in/show/s1/same.rt: error: cannot write output: Is a directory
+zorbu: 1 of 1 file failed' -- \
   "$z --into blocked in/show/s1/same.rt; status=\$?;
   [ -z \"\$(find blocked -name '.zorbu-partial.*')\" ] || status=99; exit \$status"
 
@@ -193,6 +200,81 @@ status=$?
 left=$(find "$tmp/nospc" -name '.zorbu-partial.*')
 result sigpipe-on-messages "$([ "$status" = 0 ] || echo "status $status")$left$(
   cmp -s "$tmp/nospc/$in/show/s2/same.rt" "$tmp/want/show/s2/same.rt" || echo "; the second file is not converted")"
+
+# A folder converts the rt files of the tree under it, in any case, as the
+# list of them would: not other files, not a folder behind a link, and not
+# the output folder inside it, however often the run is repeated.
+tree=$tmp/tree
+mkdir -p "$tree/in/sub/deep" "$tmp/elsewhere"
+cp "$cases/worked_example.rt" "$tree/in/a.rt"
+cp "$cases/colours.rt" "$tree/in/sub/B.RT"
+cp "$cases/crlf.rt" "$tree/in/sub/deep/c.Rt"
+cp "$cases/colours.rt" "$tree/in/notes.txt"
+cp "$cases/worked_example.rt" "$tmp/elsewhere/x.rt"
+ln -s ../../elsewhere "$tree/in/linked-folder"
+ln -s ../../elsewhere/x.rt "$tree/in/linked.rt"
+(cd "$tree" && "$zorbu" --into listed in/a.rt in/sub/B.RT in/sub/deep/c.Rt in/linked.rt)
+why=""
+for run in 1 2; do
+  (cd "$tree" && "$zorbu" --into in/out in) 2>"$tmp/err" || why="$why; run $run: status $?"
+  [ ! -s "$tmp/err" ] || why="$why; run $run: $(head -c 300 "$tmp/err")"
+  diff -r "$tree/listed" "$tree/in/out" >/dev/null || why="$why; run $run: not what the list gives"
+done
+result folder-argument "$why"
+
+# A long run on a terminal shows how far it has got, on one line that each
+# message clears first and that the end clears; with standard error a pipe,
+# nothing but the messages.
+mkdir -p "$tmp/slow"
+cp "$cases/worked_example.rt" "$tmp/slow/a.rt"
+cp "$in/bad/invalid.rt" "$tmp/slow/bad.rt"
+python3 - "$zorbu" "$tmp/slow" <<'PY'
+import os, re, subprocess, sys, time
+zorbu, folder = sys.argv[1:]
+fifo = os.path.join(folder, "fifo.rt")
+os.mkfifo(fifo)
+status = re.compile(rb"\d of 3 files, \d+\.\d MiB read")
+message = b"zorbu: bad.rt: error: invalid rt file (no window tag on the first line)"
+for terminal in (True, False):
+    # The test holds the FIFO open, so zorbu waits there past a second.
+    writer = os.open(fifo, os.O_RDWR)
+    if terminal:
+        reader, stderr = os.openpty()
+    else:
+        reader, stderr = os.pipe()
+    child = subprocess.Popen([zorbu, "--into", "out", "a.rt", "fifo.rt", "bad.rt"],
+                             cwd=folder, stderr=stderr)
+    os.close(stderr)
+    time.sleep(1.3)
+    os.write(writer, b"<window>\n<time/>slow\n</window>\n")
+    os.close(writer)
+    seen = b""
+    while True:
+        try:
+            piece = os.read(reader, 4096)
+        except OSError:  # the terminal's other side has closed
+            break
+        if not piece:
+            break
+        seen += piece
+    os.close(reader)
+    child.wait()
+    seen = seen.replace(b"\r\n", b"\n")
+    if terminal:
+        want = [status.search(seen), b"\r\x1b[K" + message in seen,
+                seen.endswith(b"\nzorbu: 1 of 3 files failed\n")]
+    else:
+        want = [seen == message + b"\nzorbu: 1 of 3 files failed\n"]
+    if child.returncode != 1 or not all(want):
+        sys.exit("terminal %s: status %d, %r" % (terminal, child.returncode, seen))
+PY
+result progress "$([ $? = 0 ] || echo "the status line is wrong")"
+
+# A first line that cannot be read says why.
+check first-line-unread 1 'zorbu: in/show/s1/same.rt: error: invalid rt file (cannot read the file: Input/output error)
+zorbu: 1 of 1 file failed' -- \
+  "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=$(printf '%q' "$shim") ZORBU_SHIM_READ_FAILS_AFTER=0 \
+  $z --into unread in/show/s1/same.rt"
 
 # Descriptors stay as many whatever the number of files and folders.
 mkdir "$tmp/many"
