@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Times zorbu --into in one process against the one-process-a-file xargs
-# recipe of 0.5.0 and against cp -r, with hyperfine, on the same trees:
+# Times zorbu --into in one process, given the list of files and given the
+# folder, against the one-process-a-file xargs recipe of 0.5.0 and against
+# cp -r, with hyperfine, on the same trees:
 #   - 1,000 caption files of 5 to 40 KB in nested folders;
 #   - 10,000 files of 150 bytes in nested folders;
-# and reports zorbu's peak resident memory on the second, the median of 5.
+# and reports zorbu's peak resident memory on the second, the median of 5,
+# given the list and given the folder.
 # Inputs are on the file system of the work folder, outputs on a tmpfs, made
 # anew before each run outside the timing, so that no run pays for the
 # last one's deletions.
@@ -61,8 +63,10 @@ for tree in captions small; do
   printf '  %-22s %18s %7s  %9s %7s\n' command "wall ms" "÷ cp" "CPU ms" "÷ cp"
   hyperfine --style none --runs "$runs" --warmup 1 --export-json "$work/$tree.json" \
     --prepare "rm -rf '$out/o' && mkdir '$out/o'" \
-    -n "zorbu --into" \
+    -n "zorbu --into, a list" \
     "cd '$work/$tree' && find . -name '*.rt' -print0 | xargs -0 '$zorbu' --into '$out/o'" \
+    -n "zorbu --into, a folder" \
+    "cd '$work/$tree' && '$zorbu' --into '$out/o' ." \
     -n "0.5.0 xargs recipe" \
     "cd '$work/$tree' && find . -name '*.rt' -print0 | ZORBU='$zorbu' xargs -0 -n1 -P$(nproc) sh '$work/zorbu-into' '$out/o'" \
     -n "cp -r" \
@@ -75,4 +79,8 @@ for _ in 1 2 3 4 5; do
   rm -rf "$out/o"
   (cd "$work/small" && find . -name '*.rt' -print0 |
     xargs -0 /usr/bin/time -f %M "$zorbu" --into "$out/o") 2>&1 | tail -n 1
-done | sort -n | sed -n '3s/.*/peak RSS at 10,000 files, median of 5: & KiB/p'
+done | sort -n | sed -n '3s/.*/peak RSS at 10,000 files, median of 5, a list: & KiB/p'
+for _ in 1 2 3 4 5; do
+  rm -rf "$out/o"
+  (cd "$work/small" && /usr/bin/time -f %M "$zorbu" --into "$out/o" .) 2>&1 | tail -n 1
+done | sort -n | sed -n '3s/.*/peak RSS at 10,000 files, median of 5, a folder: & KiB/p'

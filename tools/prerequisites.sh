@@ -8,14 +8,16 @@
 #            lintian and devscripts (the Debian packages and their
 #            dependencies), GNU parallel and OpenSSH (the folder recipes,
 #            over ssh too), clang with its sanitizer runtime and clang-tidy
-#            (the sanitizer and fuzz builds, the static checks).
+#            (the sanitizer and fuzz builds, the static checks), emscripten
+#            and Chromium (the WebAssembly modules and the page's test), and
+#            Node with npm where the machine has none of its own.
 # Usage: sh tools/prerequisites.sh program|tests
 set -eu
 program="g++ cmake ninja-build"
 tests="$program make libgtest-dev googletest python3 python3-venv python3-pip
   python3-distributed util-linux time file pkg-config groff-base man-db
   dpkg-dev lintian devscripts parallel openssh-client openssh-server
-  clang clang-tidy libclang-rt-14-dev"
+  clang clang-tidy libclang-rt-14-dev emscripten chromium"
 case ${1:-} in
   program) wanted=$program ;;
   tests) wanted=$tests ;;
@@ -25,6 +27,11 @@ missing=""
 for package in $wanted; do
   dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
 done
+# A Node from elsewhere (NodeSource's, say) serves as well as Debian's, and
+# Debian's npm would not install beside it.
+if [ "$1" = tests ] && ! command -v npm >/dev/null; then
+  missing="$missing nodejs npm"
+fi
 [ -n "$missing" ] || exit 0
 if [ "$(id -u)" = 0 ]; then
   as_root=""

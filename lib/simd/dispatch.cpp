@@ -19,6 +19,10 @@ const kernels& get();
 namespace neon {
 const kernels& get();
 }
+#elif defined(__wasm_simd128__)
+namespace wasm {
+const kernels& get();
+}
 #endif
 
 std::span<const kernels> built_kernels() noexcept {
@@ -27,6 +31,8 @@ std::span<const kernels> built_kernels() noexcept {
                                 avx512::get()};
 #elif defined(__aarch64__)
   static const kernels all[] = {portable::get(), neon::get()};
+#elif defined(__wasm_simd128__)
+  static const kernels all[] = {portable::get(), wasm::get()};
 #else
   static const kernels all[] = {portable::get()};
 #endif

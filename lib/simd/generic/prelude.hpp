@@ -52,4 +52,14 @@ constexpr std::array<std::array<std::uint8_t, 32>, 256> spread_rows() {
   return t;
 }
 
+// How many bytes eight bytes become, for each way brackets fall among them,
+// as spread_rows spreads them.
+constexpr std::array<std::uint8_t, 256> spread_sizes() {
+  std::array<std::uint8_t, 256> t{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    t[b] = static_cast<std::uint8_t>(8 + 2 * std::popcount(b));
+  }
+  return t;
+}
+
 }  // namespace zorbu::simd

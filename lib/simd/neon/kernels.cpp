@@ -17,14 +17,7 @@ static_assert(std::endian::native == std::endian::little,
 // eight bytes.
 alignas(16) constexpr auto kSpread = spread_rows();
 
-// How many bytes eight bytes become, for each way brackets fall among them.
-constexpr auto kSpreadSize = [] {
-  std::array<std::uint8_t, 256> t{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    t[b] = static_cast<std::uint8_t>(8 + 2 * std::popcount(b));
-  }
-  return t;
-}();
+constexpr auto kSpreadSize = spread_sizes();
 
 struct V {
   static bool runs_here() { return true; }

@@ -1,0 +1,3 @@
+import { suite } from "./golden.mjs";
+
+suite("portable");

@@ -1,0 +1,192 @@
+// The page's script: files chosen or dropped are converted here, in the
+// browser, streamed through the WebAssembly module, and offered back as
+// downloads; nothing leaves the machine.
+import { Zip, ZipPassThrough } from "fflate";
+
+import { ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
+
+// The build puts both modules here, base64, so that the page needs nothing
+// beside it, even opened from disk.
+/* global ZORBU_MODULES */
+
+// The preview shows the start of the first output, no more: tens of MiB
+// of text would freeze the page.
+const PREVIEW_BYTES = 4096;
+
+const $ = (id) => document.getElementById(id);
+
+function decodeBase64(text) {
+  const binary = atob(text);
+  const bytes = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+  return bytes;
+}
+
+async function load() {
+  const simd = decodeBase64(ZORBU_MODULES.simd);
+  // An engine that validates the SIMD module runs it; the rest take the
+  // portable one.
+  const source = WebAssembly.validate(simd)
+    ? simd
+    : decodeBase64(ZORBU_MODULES.portable);
+  await init({ source });
+}
+
+function mib(bytes) {
+  if (bytes < 1 << 20) return `${(bytes / 1024).toFixed(1)} KiB`;
+  return `${(bytes / (1 << 20)).toFixed(1)} MiB`;
+}
+
+// Counts the bytes that pass, for the progress bar.
+function counting(onBytes) {
+  return new TransformStream({
+    transform(chunk, controller) {
+      onBytes(chunk.length);
+      controller.enqueue(chunk);
+    },
+  });
+}
+
+let outputs = []; // { name, blob } of the files converted this round
+let previewShown = false;
+
+function showPreview(bytes) {
+  previewShown = true;
+  $("preview").textContent = new TextDecoder().decode(bytes);
+  $("preview-box").hidden = false;
+}
+
+function addDownload(name, blob) {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.textContent = name;
+  const item = document.createElement("li");
+  item.append(link, ` (${mib(blob.size)})`);
+  $("downloads").append(item);
+}
+
+function addFailure(name, error) {
+  const item = document.createElement("li");
+  item.textContent =
+    error instanceof InvalidFileError
+      ? `${name}: invalid rt file (${error.reason})`
+      : `${name}: ${error.message}`;
+  $("failures").append(item);
+  $("failures-box").hidden = false;
+}
+
+async function convertOne(file, onBytes) {
+  const parts = [];
+  let previewed = 0;
+  const preview = previewShown ? null : [];
+  const converted = file
+    .stream()
+    .pipeThrough(counting(onBytes))
+    .pipeThrough(new ConvertStream());
+  for await (const part of converted) {
+    parts.push(part);
+    if (preview && previewed < PREVIEW_BYTES) {
+      preview.push(part.subarray(0, PREVIEW_BYTES - previewed));
+      previewed += preview[preview.length - 1].length;
+    }
+  }
+  if (preview) showPreview(await new Blob(preview).arrayBuffer());
+  return new Blob(parts, { type: "text/plain" });
+}
+
+async function zipOf(files) {
+  const chunks = [];
+  const done = new Promise((resolve, reject) => {
+    const zip = new Zip((error, chunk, final) => {
+      if (error) reject(error);
+      else {
+        chunks.push(chunk);
+        if (final) resolve();
+      }
+    });
+    (async () => {
+      for (const { name, blob } of files) {
+        // Stored, not compressed: the outputs are ready as they are.
+        const entry = new ZipPassThrough(name);
+        zip.add(entry);
+        const reader = blob.stream().getReader();
+        for (;;) {
+          const { value, done: ended } = await reader.read();
+          if (ended) break;
+          entry.push(value);
+        }
+        entry.push(new Uint8Array(0), true);
+      }
+      zip.end();
+    })().catch(reject);
+  });
+  await done;
+  return new Blob(chunks, { type: "application/zip" });
+}
+
+async function convertAll(files) {
+  const total = files.reduce((sum, file) => sum + file.size, 0);
+  let read = 0;
+  const bar = $("progress");
+  bar.max = Math.max(total, 1);
+  bar.value = 0;
+  $("progress-box").hidden = false;
+  for (const [index, file] of files.entries()) {
+    $("status").textContent = `${index + 1} of ${files.length}: ${file.name}`;
+    try {
+      const blob = await convertOne(file, (n) => {
+        read += n;
+        bar.value = read;
+      });
+      outputs.push({ name: file.name, blob });
+      addDownload(file.name, blob);
+    } catch (error) {
+      addFailure(file.name, error);
+    }
+  }
+  bar.value = bar.max;
+  const failed = files.length - outputs.length;
+  $("status").textContent =
+    `${outputs.length} of ${files.length} converted, ${mib(total)} read` +
+    (failed > 0 ? `; ${failed} failed` : "");
+  if (outputs.length > 1) {
+    const link = $("zip");
+    link.href = URL.createObjectURL(await zipOf(outputs));
+    link.hidden = false;
+  }
+  document.body.dataset.state = "done";
+}
+
+let busy = Promise.resolve();
+
+function take(fileList) {
+  const files = [...fileList];
+  if (files.length === 0) return;
+  document.body.dataset.state = "busy";
+  busy = busy.then(async () => {
+    for (const id of ["downloads", "failures"]) $(id).replaceChildren();
+    outputs = [];
+    previewShown = false;
+    $("zip").hidden = true;
+    $("failures-box").hidden = true;
+    $("preview-box").hidden = true;
+    await convertAll(files);
+  });
+}
+
+async function main() {
+  await load();
+  $("choose").addEventListener("change", (event) => take(event.target.files));
+  document.addEventListener("dragover", (event) => event.preventDefault());
+  document.addEventListener("drop", (event) => {
+    event.preventDefault();
+    take(event.dataTransfer.files);
+  });
+  document.body.dataset.state = "ready";
+}
+
+main().catch((error) => {
+  $("status").textContent = `zorbu could not start: ${error.message}`;
+  document.body.dataset.state = "broken";
+});

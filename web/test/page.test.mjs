@@ -1,0 +1,148 @@
+// The page in Debian's Chromium, opened from disk and served from
+// 127.0.0.1 with its strict Content-Security-Policy: the golden cases
+// chosen at once come back as downloads with the program's bytes, the
+// invalid ones are named with their reasons, the zip holds every output,
+// and a 64 MiB file streams through with the preview kept short. The
+// screenshot goes to the folder that ZORBU_SCREENSHOT names.
+import assert from "node:assert/strict";
+import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { createServer } from "node:http";
+import { tmpdir } from "node:os";
+import { dirname, join } from "node:path";
+import { after, before, test } from "node:test";
+import { fileURLToPath } from "node:url";
+
+import { unzipSync } from "fflate";
+import { chromium } from "playwright-core";
+
+const here = dirname(fileURLToPath(import.meta.url));
+const page = join(here, "..", "zorbu.html");
+const cases = join(here, "..", "..", "tests", "cases");
+const html = readFileSync(page, "utf8");
+const policy = html.match(/http-equiv="Content-Security-Policy" content="([^"]+)"/)[1];
+
+const golden = readdirSync(cases)
+  .filter((name) => name.endsWith(".rt"))
+  .sort()
+  .map((name) => {
+    const stem = join(cases, name.slice(0, -3));
+    return {
+      name,
+      path: `${stem}.rt`,
+      valid: readFileSync(`${stem}.status`, "utf8").trim() === "0",
+      output: readFileSync(`${stem}.out`),
+    };
+  });
+
+let browser;
+let server;
+let origin;
+const scratch = mkdtempSync(join(tmpdir(), "zorbu-page-"));
+
+before(async () => {
+  browser = await chromium.launch({
+    executablePath: process.env.ZORBU_CHROMIUM ?? "/usr/bin/chromium",
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update",
+           "--disable-sync"],
+  });
+  server = createServer((request, response) => {
+    response.writeHead(200, {
+      "content-type": "text/html; charset=utf-8",
+      "content-security-policy": policy,
+    });
+    response.end(html);
+  });
+  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+  origin = `http://127.0.0.1:${server.address().port}/`;
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+  rmSync(scratch, { recursive: true, force: true });
+});
+
+// Opens the page and waits until its module is loaded; fails on any error
+// the page reports, a refusal by the policy among them.
+async function open(url) {
+  const tab = await browser.newPage({ viewport: { width: 900, height: 900 } });
+  const errors = [];
+  tab.on("pageerror", (error) => errors.push(error.message));
+  tab.on("console", (message) => {
+    if (message.type() === "error") errors.push(message.text());
+  });
+  await tab.goto(url);
+  await tab.waitForFunction(() => document.body.dataset.state !== "loading");
+  assert.equal(await tab.evaluate(() => document.body.dataset.state), "ready", errors.join("; "));
+  return { tab, errors };
+}
+
+async function choose(tab, paths) {
+  await tab.setInputFiles("#choose", paths);
+  await tab.waitForFunction(() => document.body.dataset.state === "done", null, { timeout: 120000 });
+}
+
+// The bytes behind a blob: link of the page.
+async function fetched(tab, href) {
+  const base64 = await tab.evaluate(async (url) => {
+    const bytes = new Uint8Array(await (await fetch(url)).arrayBuffer());
+    let binary = "";
+    for (let i = 0; i < bytes.length; i += 0x8000) {
+      binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    }
+    return btoa(binary);
+  }, href);
+  return Buffer.from(base64, "base64");
+}
+
+for (const where of ["from disk", "served with its policy"]) {
+  test(`the golden cases, ${where}`, async () => {
+    const { tab, errors } = await open(where === "from disk" ? `file://${page}` : origin);
+    await choose(tab, golden.map((c) => c.path));
+    const links = await tab.$$eval("#downloads a", (as) =>
+      as.map((a) => ({ name: a.download, href: a.href })));
+    const valid = golden.filter((c) => c.valid);
+    assert.deepEqual(links.map((l) => l.name), valid.map((c) => c.name));
+    for (const [i, link] of links.entries()) {
+      assert.deepEqual(await fetched(tab, link.href), valid[i].output, link.name);
+    }
+    const failures = await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent));
+    assert.deepEqual(failures.map((f) => f.split(":")[0]),
+                     golden.filter((c) => !c.valid).map((c) => c.name));
+    for (const line of failures) {
+      assert.match(line, /^[^:]+: invalid rt file \((the file is empty|no window tag on the first line|no body lines)\)$/);
+    }
+    const zip = unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)));
+    assert.deepEqual(Object.keys(zip), valid.map((c) => c.name));
+    for (const c of valid) assert.deepEqual(Buffer.from(zip[c.name]), c.output, c.name);
+    assert.deepEqual(errors, []);
+    if (where === "from disk" && process.env.ZORBU_SCREENSHOT) {
+      await tab.setViewportSize({ width: 760, height: 600 });
+      await tab.screenshot({ path: join(process.env.ZORBU_SCREENSHOT, "zorbu-page.png") });
+    }
+    await tab.close();
+  });
+}
+
+test("a 64 MiB file streams through, with a short preview", async () => {
+  const big = join(scratch, "big.rt");
+  const line = "<time begin=\"1\"/>a <b>caption</b> color=\"red\" line\n";
+  const body = line.repeat(Math.ceil((64 << 20) / line.length));
+  writeFileSync(big, `<window>\n${body}</window>\n`);
+  const { tab, errors } = await open(origin);
+  await choose(tab, [big]);
+  const [link] = await tab.$$eval("#downloads a", (as) => as.map((a) => a.href));
+  const size = await tab.evaluate(async (url) => (await (await fetch(url)).blob()).size, link);
+  const expected = Buffer.byteLength("<window>\n") +
+    Buffer.byteLength(body.replaceAll("<time begin=\"1\"/>", "</time><time begin=\"1\">")
+      .replaceAll("<b>", "{{{b}}}").replaceAll("</b>", "{{{/b}}}")
+      .replaceAll("color=\"red\"", "color=\"#ff0000\"")) -
+    Buffer.byteLength("</time>") + Buffer.byteLength("</time></window>\n");
+  assert.equal(size, expected);
+  const preview = await tab.$eval("#preview", (pre) => pre.textContent.length);
+  assert.ok(preview > 0 && preview <= 4096, `preview of ${preview} characters`);
+  assert.equal(await tab.$eval("#progress", (p) => p.value === p.max), true);
+  assert.deepEqual(errors, []);
+  await tab.close();
+});
