@@ -28,7 +28,14 @@ extern "C" {
 #define ZORBU_VERSION_NUMBER                                 \
   (ZORBU_VERSION_MAJOR * 10000 + ZORBU_VERSION_MINOR * 100 + \
    ZORBU_VERSION_PATCH)
-#define ZORBU_VERSION_STRING "1.1.0"
+/* The three numbers above are the one place the version is written; the
+ * build, the packages and the manual pages take it from there. */
+#define ZORBU_VERSION_TEXT_(n) #n
+#define ZORBU_VERSION_TEXT(n) ZORBU_VERSION_TEXT_(n)
+#define ZORBU_VERSION_STRING                                    \
+  ZORBU_VERSION_TEXT(ZORBU_VERSION_MAJOR)                       \
+  "." ZORBU_VERSION_TEXT(ZORBU_VERSION_MINOR) "." ZORBU_VERSION_TEXT( \
+      ZORBU_VERSION_PATCH)
 
 #if defined(ZORBU_BUILDING_LIBRARY)
 #define ZORBU_API __attribute__((visibility("default")))

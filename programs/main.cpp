@@ -11,6 +11,7 @@
 #include "fd_io.hpp"
 #include "into_folder.hpp"
 #include "messages.hpp"
+#include "zorbu.h"
 #include "zorbu_internal.hpp"
 
 namespace {
@@ -65,7 +66,7 @@ constexpr std::string_view kHelp =
     "A folder tree, on every processor:\n"
     "  cd in && find . -name '*.rt' -print0 |\n"
     "    xargs -0 -n 256 -P\"$(nproc)\" zorbu --into ../out\n";
-constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION "\n";
+constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION_STRING "\n";
 
 int fail(std::string_view message, std::string_view prefix = {}) {
   zorbu::message::say(message, prefix);

@@ -19,20 +19,20 @@ _LIBRARY = "libzorbu.so.1"
 
 
 def _project():
-    """Return name, version, summary and Python requirement from
-    pyproject.toml, whose version must be the C library's."""
+    """Return name, summary and Python requirement from pyproject.toml, and
+    the version from the C library's header, the one place it is written."""
     with open(os.path.join(_HERE, "pyproject.toml"), encoding="utf-8") as f:
         text = f.read()
     project = text[text.index("[project]"):]
     fields = {}
-    for key in ("name", "version", "description", "requires-python"):
+    for key in ("name", "description", "requires-python"):
         match = re.search(r'^%s = "([^"]*)"' % re.escape(key), project, re.M)
         fields[key] = match.group(1)
     with open(os.path.join(_ROOT, "include", "zorbu.h"), encoding="utf-8") as f:
-        header = re.search(r'#define ZORBU_VERSION_STRING "([^"]*)"', f.read())
-    if header is None or header.group(1) != fields["version"]:
-        raise RuntimeError("python/pyproject.toml and include/zorbu.h give "
-                           "different versions")
+        header = f.read()
+    fields["version"] = ".".join(
+        re.search(r"^#define ZORBU_VERSION_%s (\d+)$" % part, header, re.M).group(1)
+        for part in ("MAJOR", "MINOR", "PATCH"))
     return fields
 
 
@@ -86,7 +86,9 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     library = _build_library(os.path.join(_HERE, "build", "libzorbu"))
     info = f"{fields['name']}-{fields['version']}.dist-info"
     files = []
-    for name in ("__init__.py", "py.typed"):
+    modules = sorted(n for n in os.listdir(os.path.join(_HERE, "zorbu"))
+                     if n.endswith(".py"))
+    for name in modules + ["py.typed"]:
         with open(os.path.join(_HERE, "zorbu", name), "rb") as f:
             files.append((f"zorbu/{name}", f.read(), 0o644))
     with open(library, "rb") as f:

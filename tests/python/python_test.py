@@ -191,7 +191,7 @@ class Errors(unittest.TestCase):
                                  ("invalid rt file", reason, path))
             self.assertEqual(os.listdir(tmp), ["bad.rt"])
 
-    def test_what_fails_and_how(self):
+    def test_a_stream_refuses_what_comes_after_its_end(self):
         with zorbu.Stream() as stream:
             # As soon as the first line is known to hold no window, and on
             # every call after that.
@@ -204,6 +204,13 @@ class Errors(unittest.TestCase):
             with self.assertRaises(ValueError) as caught:
                 stream.push(b"x")
             self.assertEqual(str(caught.exception), "misuse of the zorbu interface")
+        stream = zorbu.Stream()
+        stream.close()
+        stream.close()
+        self.assertRaises(ValueError, stream.push, b"x")
+        self.assertRaises(ValueError, stream.finish)
+
+    def test_arguments_of_the_wrong_kind_are_refused(self):
         self.assertRaises(TypeError, zorbu.convert, "<window>\n")
         self.assertRaises(TypeError, zorbu.convert, 5)
         self.assertRaises(TypeError, zorbu.Stream().push, "<window>\n")
@@ -211,12 +218,9 @@ class Errors(unittest.TestCase):
         # The library would read the name only up to the NUL.
         self.assertRaises(ValueError, zorbu.Stream, "portable\0x")
         self.assertRaises(TypeError, zorbu.Stream, 5)
-        stream = zorbu.Stream()
-        stream.close()
-        stream.close()
-        self.assertRaises(ValueError, stream.push, b"x")
-        self.assertRaises(ValueError, stream.finish)
         self.assertRaises(ValueError, zorbu.open, "x.rt", "wb")
+
+    def test_a_destination_that_cannot_be_had_fails_before_the_source_is_read(self):
         with tempfile.TemporaryDirectory() as tmp:
             src = os.path.join(tmp, "a.rt")
             with open(src, "wb") as f:
@@ -226,8 +230,6 @@ class Errors(unittest.TestCase):
             self.assertEqual(str(caught.exception), "input file is output file")
             with open(src, "rb") as f:
                 self.assertEqual(f.read(), b"<window>\n<time/>a\n</window>\n")
-            # A destination that cannot be made is named, and found before
-            # the source is read at all.
             unread = ReadsCounted(b"<window>\n<time/>a\n</window>\n")
             for dst, kind in ((tmp, IsADirectoryError),
                               (os.path.join(tmp, "no-such-folder", "b.rt"),
@@ -237,14 +239,20 @@ class Errors(unittest.TestCase):
                     zorbu.convert_file(unread, dst)
                 self.assertEqual(caught.exception.filename, dst)
             self.assertEqual(unread.reads, 0)
-            # A full disk: the partial output goes, and nothing is left.
+            self.assertRaises(OSError, zorbu.convert_file, os.path.join(tmp, "none"),
+                              os.path.join(tmp, "c.rt"))
+            self.assertEqual(sorted(os.listdir(tmp)), ["a.rt"])
+
+    def test_a_write_that_fails_part_way_leaves_nothing(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "a.rt")
+            with open(src, "wb") as f:
+                f.write(b"<window>\n<time/>a\n</window>\n")
             if os.path.exists("/dev/full"):
                 with open("/dev/full", "wb", buffering=0) as full:
                     self.assertRaises(OSError, zorbu.convert_file, src, full)
-            self.assertRaises(OSError, zorbu.convert_file, os.path.join(tmp, "none"),
-                              os.path.join(tmp, "c.rt"))
-            # A write that fails part-way, past a file-size limit: the
-            # partial output is removed and the error raised.
+            # Past a file-size limit: the partial output is removed and the
+            # error raised.
             script = r"""
 import resource, signal, sys, zorbu
 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
@@ -263,6 +271,8 @@ except OSError as error:
             self.assertEqual(printed.strip(), "27")  # EFBIG
             os.unlink(big)
             self.assertEqual(sorted(os.listdir(tmp)), ["a.rt"])
+
+    def test_the_module_describes_itself(self):
         self.assertEqual(zorbu.__version__.count("."), 2)
         # The example help(zorbu) shows gives what it says.
         self.assertEqual(doctest.testmod(zorbu).failed, 0)
