@@ -1,3 +1,5 @@
+// Which kernels this build has, and the one this processor runs best,
+// chosen once.
 #include "kernels.hpp"
 
 namespace zorbu::simd {
