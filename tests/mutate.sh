@@ -53,9 +53,9 @@ edit name-ends-at-space lib/rt/tag_search.cpp "inside.substr(0, inside.find(' ')
 edit self-closing-slash lib/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
 edit self-closing-rewrite lib/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line lib/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
-edit one-tag-a-line-kernel lib/simd/generic/rewrite_body.hpp "c[-1] == '\\n' ? plain_tag_close" 'true ? plain_tag_close'
+edit one-tag-a-line-kernel lib/simd/generic/plain_tags.hpp "c[-1] == '\\n' ? plain_tag_close" 'true ? plain_tag_close'
 edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
-edit close-text-kernel lib/simd/generic/rewrite_body.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
+edit close-text-kernel lib/simd/generic/plain_tags.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
 edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
 edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
@@ -75,7 +75,7 @@ edit reason-unread lib/filter/pull_driver.cpp 'if (why != nullptr) *why = invali
 edit reason-stream lib/api/zorbu.cpp 'zorbu::reason_text(stream->stream->reason())' 'zorbu::reason_text(zorbu::invalid_reason::none)'
 edit reason-one-shot lib/filter/one_shot.cpp '  while (!core.known_valid() &&' '  while (false &&'
 edit held-lines lib/filter/filter_core.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
-edit read-error-made-up lib/filter/pull_driver.cpp 'return run.reading_first_line() ? outcome::invalid : outcome::unreadable;' 'break;'
+edit read-error-made-up lib/filter/pull_driver.cpp 'if (!run.reading_first_line()) return outcome::unreadable;' 'break;'
 edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return outcome::unwritable;
     if (!reader.refill()' '    if (!reader.refill()'
 edit key-across-pieces lib/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
@@ -104,9 +104,9 @@ edit neon-escape-second-group lib/simd/neon/kernels.cpp 'if (count > 8) group(' 
 edit neon-escape-size lib/simd/neon/kernels.cpp 'out += kSpreadSize[row];' 'out += kSpreadSize[row] - 2;'
 edit neon-markup-unescaped lib/simd/neon/kernels.cpp 'if (brackets == 0) {' 'if (false) {'
 edit value-not-all-here lib/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
-edit plain-tag-self-closing lib/simd/generic/rewrite_body.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
-edit plain-tag-slash-shape lib/simd/generic/rewrite_body.hpp "(next == '/' && close != c + 6)" '(false)'
-edit plain-tags-end lib/simd/generic/rewrite_body.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
+edit plain-tag-self-closing lib/simd/generic/plain_tags.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
+edit plain-tag-slash-shape lib/simd/generic/plain_tags.hpp "(next == '/' && close != c + 6)" '(false)'
+edit plain-tags-end lib/simd/generic/plain_tags.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
 edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {" "false) {"
 edit value-on-next-line lib/simd/generic/rewrite_body.hpp 'value_at_end = after != end;' ''
@@ -115,8 +115,8 @@ edit value-on-next-line-settles lib/rt/body_writer.cpp '    if (!segment_.settle
       p = line_by_line(p, lines_end, true);' '    if (false) {
       p = line_by_line(p, lines_end, true);'
 edit tag-restart lib/simd/generic/rewrite_body.hpp 'p = text = from = tag.close + 1;' 'p = text = from = tag.close;'
-edit cut-shift lib/simd/generic/rewrite_body.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
-edit cut-shift-at-start lib/simd/generic/rewrite_body.hpp '        shift = shift_at(done);' ''
+edit cut-shift lib/simd/generic/block_pieces.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
+edit cut-shift-at-start lib/simd/generic/block_pieces.hpp '        shift = shift_at(done);' ''
 edit cut-written lib/simd/generic/rewrite_body.hpp 'cuts = cuts >> done << done;' ''
 edit cut-after-value lib/simd/generic/rewrite_body.hpp '      cuts &= ~low_bits(pieces.done);' ''
 edit cut-rest lib/simd/generic/rewrite_body.hpp '      out = pieces.put_rest(out);' ''
@@ -142,7 +142,7 @@ edit message-invalid lib/filter/outcome.hpp '"invalid rt file"' '"invalid rt-fil
 edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
 edit message-memory lib/filter/outcome.hpp '"out of memory"' '"no memory"'
 edit message-newline programs/messages.cpp '  line.put_plain(message);
-  line.put_plain("\\n");' '  line.put_plain(message);
+  line.put_plain("\n");' '  line.put_plain(message);
   line.put_plain(" ");'
 edit exit-status programs/main.cpp 'return -1;' 'return 1;'
 edit same-file programs/main.cpp 'in.st_ino == out.st_ino;' 'false;'

@@ -34,6 +34,8 @@
 #include "colour_values.hpp"
 #include "block_walk.hpp"
 #include "convert_text.hpp"
+#include "plain_tags.hpp"
+#include "block_pieces.hpp"
 #include "rewrite_body.hpp"
 // clang-format on
 
