@@ -148,7 +148,10 @@ void convert(benchmark::State& state, bool is_markup) {
   const auto lines = lines_of(text);
   std::string room(zorbu::text_converter::max_output(zorbu::kMaxLine), '\0');
   for (auto _ : state) {
-    zorbu::text_converter converter(is_markup, zorbu::simd::best_kernels());
+    zorbu::text_converter converter(is_markup
+                                        ? zorbu::simd::text_kind::markup
+                                        : zorbu::simd::text_kind::timed_text,
+                                    zorbu::simd::best_kernels());
     for (const auto line : lines)
       benchmark::DoNotOptimize(converter.feed(line, room.data()));
     benchmark::DoNotOptimize(converter.finish(room.data()));

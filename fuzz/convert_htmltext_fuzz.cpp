@@ -38,7 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string padded(text);
   padded.append(128, '=').append(128, '<');
   const std::string_view source(padded.data(), text.size());
-  zorbu::text_converter converter(is_markup, kernels);
+  zorbu::text_converter converter(is_markup
+                                      ? zorbu::simd::text_kind::markup
+                                      : zorbu::simd::text_kind::timed_text,
+                                  kernels);
   std::string pieces;
   std::size_t pos = 0;
   for (std::size_t i = 0; pos < text.size(); ++i) {

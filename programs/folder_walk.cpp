@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "same_file.hpp"
+
 namespace zorbu {
 
 namespace {
@@ -37,8 +39,8 @@ bool has_rt_name(std::string_view name) {
          (name[name.size() - 1] | 0x20) == 't';
 }
 
-void walk_folder(int folder, std::string& path, dev_t skip_device,
-                 ino_t skip_inode, walk_visitor& visitor) {
+void walk_folder(int folder, std::string& path, const struct stat& skip,
+                 walk_visitor& visitor) {
   DIR* const dir = ::fdopendir(folder);
   if (dir == nullptr) {
     visitor.unreadable(path, errno);
@@ -68,10 +70,10 @@ void walk_folder(int folder, std::string& path, dev_t skip_device,
       if (sub < 0 || ::fstat(sub, &st) != 0) {
         visitor.unreadable(path, errno);
         if (sub >= 0) ::close(sub);
-      } else if (st.st_dev == skip_device && st.st_ino == skip_inode) {
+      } else if (same_file(st, skip)) {
         ::close(sub);
       } else {
-        walk_folder(sub, path, skip_device, skip_inode, visitor);
+        walk_folder(sub, path, skip, visitor);
       }
     } else if (has_rt_name(name) &&
                !(kind == DT_LNK && leads_to_folder(folder, entry->d_name))) {

@@ -3,7 +3,7 @@
 // its depth alone.
 #pragma once
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -25,10 +25,10 @@ bool has_rt_name(std::string_view name);
 // Walks the tree under the open folder `folder` (which it closes), whose
 // path is `path`, and hands the visitor each file that has an rt name and
 // is no folder, by its path from `path` on. A symbolic link to a folder is
-// not entered, and neither is the folder of device and inode `skip`: the
-// output folder, which would otherwise be converted again. `path` is
+// not entered, and neither is the folder `skip` describes: the output
+// folder, which would otherwise be converted again. `path` is
 // given back as it came.
-void walk_folder(int folder, std::string& path, dev_t skip_device,
-                 ino_t skip_inode, walk_visitor& visitor);
+void walk_folder(int folder, std::string& path, const struct stat& skip,
+                 walk_visitor& visitor);
 
 }  // namespace zorbu

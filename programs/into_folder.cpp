@@ -25,6 +25,7 @@
 #include "output_tree.hpp"
 #include "partial_output.hpp"
 #include "progress.hpp"
+#include "same_file.hpp"
 
 namespace zorbu {
 
@@ -66,11 +67,7 @@ class folder_run final : public walk_visitor {
   folder_run(output_tree& tree, std::span<char> storage,
              const simd::kernels& kernels, std::size_t total)
       : tree_(tree), storage_(storage), kernels_(kernels), progress_(total) {
-    struct stat root {};
-    if (::fstat(tree.root(), &root) == 0) {
-      root_device_ = root.st_dev;
-      root_inode_ = root.st_ino;
-    }
+    (void)::fstat(tree.root(), &root_);
   }
 
   // Converts a file given by name, or every rt file under a folder.
@@ -110,9 +107,8 @@ class folder_run final : public walk_visitor {
   const simd::kernels& kernels_;
   partial_names names_;
   progress progress_;
-  std::string path_;  // the path of the file a walk is at
-  dev_t root_device_ = 0;
-  ino_t root_inode_ = 0;
+  std::string path_;     // the path of the file a walk is at
+  struct stat root_ {};  // the output folder, which no walk enters
   std::size_t files_ = 0;
   std::size_t failed_ = 0;
 };
@@ -135,7 +131,7 @@ std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
   struct stat input_stat {};
   (void)::fstat(input, &input_stat);
   if (may_walk && S_ISDIR(input_stat.st_mode)) {
-    if (input_stat.st_dev == root_device_ && input_stat.st_ino == root_inode_) {
+    if (same_file(input_stat, root_)) {
       ::close(input);
     } else {
       walk(input, file);
@@ -170,7 +166,7 @@ std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
 // Walks the folder given, open as folder.
 void folder_run::walk(int folder, const char* given) {
   path_.assign(given);
-  walk_folder(folder, path_, root_device_, root_inode_, *this);
+  walk_folder(folder, path_, root_, *this);
 }
 
 // Returns how many files a list holds, or 0 when a folder is among them,

@@ -11,6 +11,7 @@
 #include "fd_io.hpp"
 #include "into_folder.hpp"
 #include "messages.hpp"
+#include "same_file.hpp"
 #include "zorbu.h"
 #include "zorbu_internal.hpp"
 
@@ -34,7 +35,7 @@ bool output_is_input(int input) {
   struct stat out {};
   return ::fstat(input, &in) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
          S_ISREG(in.st_mode) && S_ISREG(out.st_mode) &&
-         in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+         zorbu::same_file(in, out);
 }
 
 // A larger pipe means fewer, larger hand-overs to the reader. A pipe that is

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "fd_io.hpp"
+#include "same_file.hpp"
 
 namespace {
 
@@ -111,8 +112,7 @@ bool partial_output::create() {
   struct stat existing {};
   const bool replacing =
       ::fstatat(folder_, final_name_, &existing, AT_SYMLINK_NOFOLLOW) == 0;
-  if (replacing && existing.st_dev == input_.st_dev &&
-      existing.st_ino == input_.st_ino) {
+  if (replacing && same_file(existing, input_)) {
     failure_ = {message::kInputIsOutput, 0};
     return false;
   }

@@ -43,7 +43,8 @@ def opening_line(path):
 
 
 def table():
-    files = subprocess.run(["git", "ls-files", *FOLDERS], cwd=ROOT, check=True,
+    files = subprocess.run(["git", "ls-files", "--cached", "--others",
+                            "--exclude-standard", *FOLDERS], cwd=ROOT, check=True,
                            capture_output=True, text=True).stdout.split()
     files = [f for f in files if f.endswith(SOURCES) and "/test/" not in f]
     rows = {}

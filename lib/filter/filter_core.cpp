@@ -57,7 +57,7 @@ filter_core::step_status filter_core::invalid(invalid_reason why) {
 // Writes the first line, once the file is known to be valid.
 void filter_core::start() {
   if (started_) return;
-  text_converter markup(true, kernels_);
+  text_converter markup(simd::text_kind::markup, kernels_);
   convert_into(markup, in_.buffered().substr(0, held_first_line_),
                in_.readable_end(), out_);
   finish_into(markup, out_);

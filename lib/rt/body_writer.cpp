@@ -112,7 +112,8 @@ const char* body_writer::kernel_run(const char* p, const char* end) {
     if (tag.data() > candidate) {
       b.out = kernels_
                   .convert_text(candidate, tag.data(), readable_end_, b.out,
-                                true, b.first_key, true)
+                                simd::text_kind::timed_text, b.first_key,
+                                simd::text_end::last)
                   .out;
       b.has_text = true;
     }

@@ -27,7 +27,9 @@ class segment_writer {
  public:
   segment_writer(output_buffer& out, const simd::kernels& kernels,
                  std::size_t longest_run)
-      : out_(out), converter_(false, kernels), longest_run_(longest_run) {}
+      : out_(out),
+        converter_(simd::text_kind::timed_text, kernels),
+        longest_run_(longest_run) {}
 
   // Adds bytes of the segment, which may be read up to readable_end.
   void add(std::string_view bytes, const char* readable_end);

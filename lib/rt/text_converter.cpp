@@ -61,7 +61,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   // The state lives in locals while bytes are written: a write through a
   // char pointer may alias the members, and would make the compiler reload
   // them after every one.
-  const bool markup = is_markup_;
+  const bool markup = kind_ == simd::text_kind::markup;
   const auto convert_text = kernels_->convert_text;
   mode state = mode_;
   std::uint64_t value_at = value_at_;
@@ -104,7 +104,8 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
     // key; but p may pass them when nothing is held.
     const char* const stop = std::max(p, held);
     const simd::text_positions next = convert_text(
-        p, stop, readable_end, out, !markup, state == mode::first_search, last);
+        p, stop, readable_end, out, kind_, state == mode::first_search,
+        last ? simd::text_end::last : simd::text_end::more_to_come);
     p = next.in;
     out = next.out;
     state = next.first_key ? mode::first_search : mode::next_search;
@@ -166,11 +167,12 @@ char* text_converter::finish(char* out) {
 }
 
 char* convert_whole(const simd::kernels& kernels, std::string_view text,
-                    bool is_markup, char* out, std::size_t readable_after) {
+                    simd::text_kind kind, char* out,
+                    std::size_t readable_after) {
   const char* const end = text.data() + text.size();
   return kernels
-      .convert_text(text.data(), end, end + readable_after, out, !is_markup,
-                    true, true)
+      .convert_text(text.data(), end, end + readable_after, out, kind, true,
+                    simd::text_end::last)
       .out;
 }
 
@@ -178,7 +180,11 @@ std::string convert_htmltext(std::string_view src, bool is_markup,
                              const simd::kernels& kernels) {
   std::string out(text_converter::max_output(src.size()), '\0');
   out.resize(static_cast<std::size_t>(
-      convert_whole(kernels, src, is_markup, out.data()) - out.data()));
+      convert_whole(
+          kernels, src,
+          is_markup ? simd::text_kind::markup : simd::text_kind::timed_text,
+          out.data()) -
+      out.data()));
   return out;
 }
 

@@ -19,14 +19,14 @@ namespace zorbu {
 // bookkeeping of its own.
 class text_converter {
  public:
-  // In markup mode brackets are copied; otherwise they are escaped.
-  text_converter(bool is_markup, const simd::kernels& kernels)
-      : is_markup_(is_markup), kernels_(&kernels) {}
+  // Brackets of markup are copied; those of timed text are escaped.
+  text_converter(simd::text_kind kind, const simd::kernels& kernels)
+      : kind_(kind), kernels_(&kernels) {}
 
   // The most that feed() writes for a piece of n bytes, or finish() for 0.
   static constexpr std::size_t max_output(std::size_t n) {
     // The kernels write a little past what they report.
-    return 3 * (n + kHeldCapacity) + 128;
+    return 3 * (n + kHeldCapacity) + simd::kOutputSlack;
   }
 
   // Converts what it can of piece into out, which has room for
@@ -65,7 +65,7 @@ class text_converter {
   std::size_t run(const char* data, std::size_t size, bool last,
                   std::size_t readable_after, char*& out);
 
-  bool is_markup_;
+  simd::text_kind kind_;
   const simd::kernels* kernels_;
   mode mode_ = mode::first_search;
   // In at_value mode: how far the value starts past the first byte not yet
@@ -80,9 +80,11 @@ class text_converter {
 // readable_after bytes past the text be read (never used). Returns the end
 // of what it wrote: out itself for an empty text.
 char* convert_whole(const simd::kernels& kernels, std::string_view text,
-                    bool is_markup, char* out, std::size_t readable_after = 0);
+                    simd::text_kind kind, char* out,
+                    std::size_t readable_after = 0);
 
-// Converts a whole text; an empty text gives an empty result.
+// Converts a whole text, in markup mode where is_markup says, else as timed
+// text; an empty text gives an empty result.
 std::string convert_htmltext(std::string_view src, bool is_markup,
                              const simd::kernels& kernels);
 

@@ -4,10 +4,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
 namespace zorbu::simd {
+
+// Which of the two kinds of rt text a piece is: the first line, whose
+// brackets are markup and stay, or timed text, whose brackets are escaped.
+enum class text_kind : std::uint8_t { markup, timed_text };
+
+// Whether a piece ends its text, or more of the text comes after it.
+enum class text_end : std::uint8_t { more_to_come, last };
 
 struct text_positions {
   const char* in;
@@ -41,18 +49,19 @@ struct kernels {
   std::string_view name;
   // Returns true when this processor has every instruction they use.
   bool (*runs_here)();
-  // Converts [p, end) to out: each colour key's value replaced, and '<'
-  // and '>' escaped as "{{{" and "}}}" when escape is set. first_key says that
+  // Converts [p, end) to out: each colour key's value replaced, and, in
+  // timed text, '<' and '>' escaped as "{{{" and "}}}". first_key says that
   // the first key, "color=" with or without a quote after it, is still to
   // come; every later key is `color="`. A key must start at p or later.
-  // last says that the text ends at end; otherwise the converter stops just
+  // text_end::last says that the text ends at end; otherwise it stops just
   // past the '=' of a key whose value needs bytes from end on. Returns
   // where it stopped in both, and whether the first key is still to come.
   // May read, but does not use, the bytes from end to readable_end, and may
   // write kOutputSlack bytes past the returned out.
   text_positions (*convert_text)(const char* p, const char* end,
                                  const char* readable_end, char* out,
-                                 bool escape, bool first_key, bool last);
+                                 text_kind kind, bool first_key,
+                                 text_end ending);
   // Rewrites body lines from scan.in up to end, in one pass: segment text
   // converted as convert_text does in text mode, taking end as the end of
   // the text, and each time tag that stands plainly at the start of a line

@@ -88,9 +88,10 @@ TEST_P(SimdKernels, TextAgreesWithTheByteAtATimeRulesAtEveryOffset) {
           in += std::string(slack, '"');
           const char* p = in.data() + offset;
           std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
-          const simd::text_positions r =
-              convert(p, p + text.size(), p + text.size() + slack, out.data(),
-                      escape, true, true);
+          const simd::text_positions r = convert(
+              p, p + text.size(), p + text.size() + slack, out.data(),
+              escape ? simd::text_kind::timed_text : simd::text_kind::markup,
+              true, simd::text_end::last);
           ASSERT_EQ(r.in, p + text.size()) << name;
           ASSERT_FALSE(r.at_value) << name;
           ASSERT_EQ(std::string(out.data(), r.out),
@@ -137,8 +138,10 @@ TEST_P(SimdKernels, ConvertTextAgreesOnLongTextsFullOfValues) {
       const std::string in = text + std::string(simd::kReadAhead, 'e');
       const char* const p = in.data();
       std::string out(3 * text.size() + simd::kOutputSlack + 8, '\0');
-      const simd::text_positions r = convert(p, p + text.size(), p + in.size(),
-                                             out.data(), true, true, last);
+      const simd::text_positions r =
+          convert(p, p + text.size(), p + in.size(), out.data(),
+                  simd::text_kind::timed_text, true,
+                  last ? simd::text_end::last : simd::text_end::more_to_come);
       // Where a piece stops, what it wrote is the converted text before.
       const std::size_t stop = static_cast<std::size_t>(r.in - p);
       ASSERT_TRUE(r.at_value ? !last && stop + 1 + 8 >= text.size()
@@ -159,8 +162,9 @@ TEST_P(SimdKernels, ConvertTextStopsWhereAValueMayGoOn) {
   const std::string text = std::string(70, 'a') + "<b color=\"red\"";
   std::string out(3 * text.size() + simd::kOutputSlack, '\0');
   const char* const p = text.data();
-  simd::text_positions r = convert(p, p + text.size(), p + text.size(),
-                                   out.data(), true, true, false);
+  simd::text_positions r =
+      convert(p, p + text.size(), p + text.size(), out.data(),
+              simd::text_kind::timed_text, true, simd::text_end::more_to_come);
   EXPECT_TRUE(r.at_value) << name;
   EXPECT_EQ(r.in, p + text.size() - 5) << name;
   EXPECT_EQ(std::string(out.data(), r.out),
@@ -171,7 +175,8 @@ TEST_P(SimdKernels, ConvertTextStopsWhereAValueMayGoOn) {
   const std::string more =
       "<b color=\"red\"xxxxx color=blue\" color=\"red\" and more";
   r = convert(more.data(), more.data() + more.size(), more.data() + more.size(),
-              out.data(), true, true, false);
+              out.data(), simd::text_kind::timed_text, true,
+              simd::text_end::more_to_come);
   EXPECT_FALSE(r.at_value) << name;
   EXPECT_FALSE(r.first_key) << name;
   EXPECT_EQ(std::string(out.data(), r.out),

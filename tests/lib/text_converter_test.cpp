@@ -138,7 +138,9 @@ TEST_P(TextConverter, WholeAndInPiecesAgreeWithTheByteAtATimeRules) {
       ASSERT_EQ(whole, reference::convert(src, is_markup))
           << "source: " << src << " markup: " << is_markup;
       // Cut at random points, with empty and one-byte pieces among them.
-      text_converter converter(is_markup, test_kernels());
+      text_converter converter(
+          is_markup ? simd::text_kind::markup : simd::text_kind::timed_text,
+          test_kernels());
       std::string out;
       std::size_t pos = 0;
       while (pos < src.size()) {
@@ -154,7 +156,7 @@ TEST_P(TextConverter, WholeAndInPiecesAgreeWithTheByteAtATimeRules) {
 }
 
 TEST_P(TextConverter, AConverterStartsAfreshAfterFinish) {
-  text_converter converter(false, test_kernels());
+  text_converter converter(simd::text_kind::timed_text, test_kernels());
   std::string out;
   feed(converter, "x color=\"re", out);
   finish(converter, out);

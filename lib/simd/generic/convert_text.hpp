@@ -201,7 +201,10 @@ struct staged_sink {
 
 inline text_positions convert_text(const char* p, const char* end,
                                    const char* readable_end, char* out,
-                                   bool escape, bool first_key, bool last) {
+                                   text_kind kind, bool first_key,
+                                   text_end ending) {
+  const bool escape = kind == text_kind::timed_text;
+  const bool last = ending == text_end::last;
   // Targets that escape a bracket a step at a time split a block's escaping
   // at little cost, and gain nothing from a stage.
   if constexpr (has_put_escaped<V> || has_put_escaped_from<V>) {

@@ -18,6 +18,11 @@ constexpr std::size_t kPlainTag = 64;
 constexpr std::size_t kTagReach = 2 * kPlainTag + 2 * V::kWidth;
 static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
 
+// Where the name of a tag at c stands, as "<time": at c + 1, and what
+// follows it at c + kAfterName.
+constexpr std::size_t kNameAt = 1;
+constexpr std::size_t kAfterName = kNameAt + kTimeTag.size();
+
 // Returns where a time tag that stands plainly at c, at the start of a
 // line, closes: "<time" and then ' ', '/' or '>', closed by a '>' before
 // the line's end, kPlainTag bytes long at most; `<time/` only as `<time/>`.
@@ -25,10 +30,11 @@ static_assert(kTagReach <= kReadAhead && kTail <= kReadAhead);
 // starts before tags_end, as plain_tags_end gave it, is looked at.
 inline const char* plain_tag_close(const char* c, const char* tags_end) {
   constexpr std::size_t W = V::kWidth;
-  if (c >= tags_end || std::memcmp(c + 1, kTimeTag.data(), 4) != 0) {
+  if (c >= tags_end ||
+      std::memcmp(c + kNameAt, kTimeTag.data(), kTimeTag.size()) != 0) {
     return nullptr;
   }
-  const char next = c[5];
+  const char next = c[kAfterName];
   if (next != ' ' && next != '/' && next != '>') return nullptr;
   // Read from the tag's start, which "<time" leaves with no stop, as the
   // copy of the tag reads it.
@@ -37,7 +43,10 @@ inline const char* plain_tag_close(const char* c, const char* tags_end) {
     const mask_t stops = either_eq<V>(v, '>', '\n') & low_bits(kPlainTag - at);
     if (stops == 0) continue;
     const char* const close = c + at + count_zeros(stops);
-    if (*close != '>' || (next == '/' && close != c + 6)) return nullptr;
+    // A '/' after the name is a tag only as "<time/>".
+    if (*close != '>' || (next == '/' && close != c + kAfterName + 1)) {
+      return nullptr;
+    }
     return close;
   }
   return nullptr;
