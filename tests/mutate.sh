@@ -14,7 +14,9 @@ if [ "${1:-}" = --cross ]; then
   cross=${2:?--cross needs an architecture}
   shift 2
 fi
+# A pattern may join several with |, as in 'value-*|into-*'.
 only=${1:-}
+shopt -s extglob
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -44,6 +46,7 @@ edit tag-pair-high lib/simd/avx2/kernels.cpp 'half(v.hi, w.hi) << 32;' 'half(v.h
 edit escape-scalar lib/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
 edit line-limit lib/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
+edit first-line-markup lib/filter/filter_core.cpp 'text_converter markup(simd::text_kind::markup, kernels_);' 'text_converter markup(simd::text_kind::timed_text, kernels_);'
 edit font-rule lib/filter/filter_core.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
 edit value-offset lib/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
 edit first-key-unquoted lib/simd/generic/colour_values.hpp "if (first_key) return sign[-1] == 'r';" ''
@@ -105,7 +108,7 @@ edit neon-escape-size lib/simd/neon/kernels.cpp 'out += kSpreadSize[row];' 'out 
 edit neon-markup-unescaped lib/simd/neon/kernels.cpp 'if (brackets == 0) {' 'if (false) {'
 edit value-not-all-here lib/simd/generic/convert_text.hpp '(end - after) < 1 + kLongestName && !last) {' '(end - after) < 1 && !last) {'
 edit plain-tag-self-closing lib/simd/generic/plain_tags.hpp "const bool self_closing = close[-1] == '/';" 'const bool self_closing = false;'
-edit plain-tag-slash-shape lib/simd/generic/plain_tags.hpp "(next == '/' && close != c + 6)" '(false)'
+edit plain-tag-slash-shape lib/simd/generic/plain_tags.hpp "(next == '/' && close != c + kAfterName + 1)" '(false)'
 edit plain-tags-end lib/simd/generic/plain_tags.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
 edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {" "false) {"
@@ -145,7 +148,8 @@ edit message-newline programs/messages.cpp '  line.put_plain(message);
   line.put_plain("\n");' '  line.put_plain(message);
   line.put_plain(" ");'
 edit exit-status programs/main.cpp 'return -1;' 'return 1;'
-edit same-file programs/main.cpp 'in.st_ino == out.st_ino;' 'false;'
+edit same-file programs/same_file.hpp 'a.st_dev == b.st_dev && a.st_ino == b.st_ino;' 'a.st_dev == b.st_dev;'
+edit same-file-stdout programs/main.cpp 'zorbu::same_file(in, out);' 'false;'
 edit file-size-signal programs/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
 edit reserve-descriptors programs/main.cpp '  reserve_standard_descriptors();
   //' '  //'
@@ -165,7 +169,7 @@ edit into-climbs programs/output_path.cpp 'if (next_component(rest) == "..") res
 edit into-empty-folders programs/output_path.cpp '!component.empty() && component != "."' 'component != "."'
 edit into-no-follow programs/output_tree.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
 edit into-link-message programs/output_tree.cpp 'if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};' ''
-edit into-same-file programs/partial_output.cpp 'existing.st_ino == input_.st_ino' 'false'
+edit into-same-file programs/partial_output.cpp 'if (replacing && same_file(existing, input_)) {' 'if (false) {'
 edit into-discard programs/partial_output.cpp '  (void)::unlinkat(folder_, partial_name, 0);
   partial_folder = -1;' '  partial_folder = -1;'
 edit into-sigpipe programs/into_folder.cpp '(void)std::signal(SIGPIPE, SIG_IGN);' ''
@@ -196,7 +200,7 @@ edit into-write-reason programs/into_folder.cpp 'return message::report(given, m
 edit into-summary-silent programs/into_folder.cpp '  if (failed == 0) return;' ''
 edit into-summary-failed programs/into_folder.cpp '    if (!converted) ++failed_;' '    if (!converted) failed_ += 2;'
 edit into-summary-files programs/into_folder.cpp '    ++files_;' ''
-edit into-walk-output-folder programs/folder_walk.cpp '} else if (st.st_dev == skip_device && st.st_ino == skip_inode) {' '} else if (false) {'
+edit into-walk-output-folder programs/folder_walk.cpp '} else if (same_file(st, skip)) {' '} else if (false) {'
 edit into-walk-any-case programs/folder_walk.cpp "(name[name.size() - 2] | 0x20) == 'r'" "name[name.size() - 2] == 'r'"
 edit into-walk-linked-folder programs/folder_walk.cpp '!(kind == DT_LNK && leads_to_folder(folder, entry->d_name))' 'true'
 edit into-walk-other-names programs/folder_walk.cpp '    } else if (has_rt_name(name) &&' '    } else if ('
@@ -231,7 +235,7 @@ not_run_here() {
 killed=0 survived=() not_here=()
 for i in "${!names[@]}"; do
   name=${names[$i]} file=$work/${files[$i]}
-  [ -z "$only" ] || [[ $name == $only ]] || continue
+  [ -z "$only" ] || [[ $name == @($only) ]] || continue
   if not_run_here "${files[$i]}"; then
     echo "not run here $name"
     not_here+=("$name")
