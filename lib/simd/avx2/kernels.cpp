@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include "../generic/prelude.hpp"
+#include "kernel_needs.hpp"
 
 namespace zorbu::simd::avx2 {
 
@@ -17,10 +18,10 @@ alignas(32) constexpr auto kSpread = spread_rows();
 // Sixty-four bytes at a time, as two 32-byte halves: a block's fixed costs
 // are paid half as often as with one.
 struct V {
+  // The needs are CMakeLists.txt's, which compiles this file for them.
   static bool runs_here() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    return ZORBU_AVX2_RUNS_HERE;
   }
   static constexpr std::size_t kWidth = 64;
   struct vec {

@@ -14,6 +14,7 @@
 // tags and keys costs more than the run.
 #define ZORBU_KERNEL [[gnu::flatten]]
 #include "../generic/prelude.hpp"
+#include "kernel_needs.hpp"
 
 namespace zorbu::simd::avx512 {
 
@@ -39,13 +40,10 @@ alignas(64) constexpr auto kTriples = [] {
 constexpr std::uint64_t kFirstCopies = 0x1249249249249249ULL;
 
 struct V {
+  // The needs are CMakeLists.txt's, which compiles this file for them.
   static bool runs_here() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi") &&
-           __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    return ZORBU_AVX512_RUNS_HERE;
   }
   static constexpr std::size_t kWidth = 64;
   using vec = __m512i;

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include "../generic/prelude.hpp"
+#include "kernel_needs.hpp"
 
 namespace zorbu::simd::sse2 {
 
@@ -13,9 +14,10 @@ constexpr std::string_view kName = "sse2";
 // Two 16-byte halves a block: a block's fixed costs are paid half as often
 // as with one.
 struct V {
+  // The needs are CMakeLists.txt's, which compiles this file for them.
   static bool runs_here() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
+    return ZORBU_SSE2_RUNS_HERE;
   }
   static constexpr std::size_t kWidth = 32;
   struct vec {
