@@ -1,0 +1,135 @@
+// ConvertStream: a file of any size rewritten as it passes, in buffers of
+// the module's memory that it reuses.
+import {
+  ZORBU_DONE,
+  ZORBU_INVALID,
+  ZORBU_OUT_OF_MEMORY,
+  ZORBU_OUTPUT_FULL,
+  InvalidFileError,
+  ZorbuError,
+  allocate,
+  cString,
+  freeAll,
+  heap,
+  lib,
+  loaded,
+  words,
+} from "./module.js";
+
+// What a stream takes into the module's memory at a time, and the room it
+// gives the output: enough for what a chunk decides, most times, so that
+// each chunk is one call and one copy out.
+const CHUNK = 1 << 16;
+const ROOM = 4 * CHUNK;
+
+// A C stream with its buffers in the module's memory: the input chunk, the
+// output room and the two structs that point into them (three 32-bit words
+// each, size_t being 32 bits on wasm32).
+class ModuleStream {
+  constructor() {
+    const library = loaded();
+    this.stream = library.zorbu_create() >>> 0;
+    if (this.stream === 0) {
+      throw new ZorbuError("out of memory", ZORBU_OUT_OF_MEMORY);
+    }
+    try {
+      this.input = allocate(CHUNK);
+      this.output = allocate(ROOM);
+      this.structs = allocate(24);
+    } catch (error) {
+      this.free();
+      throw error;
+    }
+  }
+
+  // Runs call (a push or a finish) until it needs no more room, handing
+  // each piece of output to enqueue; returns its last result.
+  drain(call, enqueue) {
+    const out = this.structs + 12;
+    for (;;) {
+      const w = words();
+      w[out >>> 2] = this.output;
+      w[(out >>> 2) + 1] = ROOM;
+      w[(out >>> 2) + 2] = 0;
+      const result = call(out);
+      const written = words()[(out >>> 2) + 2];
+      if (written > 0) enqueue(heap().slice(this.output, this.output + written));
+      if (result !== ZORBU_OUTPUT_FULL) return this.check(result);
+    }
+  }
+
+  check(result) {
+    if (result === ZORBU_INVALID) {
+      throw new InvalidFileError(cString(lib.zorbu_invalid_reason(this.stream) >>> 0));
+    }
+    if (result !== ZORBU_DONE) {
+      throw new ZorbuError(cString(lib.zorbu_result_text(result) >>> 0), result);
+    }
+    return result;
+  }
+
+  push(chunk, enqueue) {
+    const into = this.structs;
+    for (let at = 0; at < chunk.length; at += CHUNK) {
+      const piece = chunk.subarray(at, at + CHUNK);
+      heap().set(piece, this.input);
+      const w = words();
+      w[into >>> 2] = this.input;
+      w[(into >>> 2) + 1] = piece.length;
+      w[(into >>> 2) + 2] = 0;
+      // A push returns done only once it has taken all of its input.
+      this.drain((out) => lib.zorbu_push(this.stream, into, out), enqueue);
+    }
+  }
+
+  finish(enqueue) {
+    this.drain((out) => lib.zorbu_finish(this.stream, out), enqueue);
+  }
+
+  free() {
+    if (!lib) return;
+    freeAll(this.input, this.output, this.structs);
+    if (this.stream) lib.zorbu_free(this.stream);
+    this.stream = this.input = this.output = this.structs = 0;
+  }
+}
+
+// A stream dropped before its end gives its memory back when collected.
+const unfinished = new FinalizationRegistry((stream) => stream.free());
+
+/**
+ * A TransformStream of Uint8Array chunks that rewrites an rt file as it
+ * passes, in the same memory whatever its size; an invalid file errors the
+ * stream with InvalidFileError.
+ */
+export class ConvertStream extends TransformStream {
+  constructor() {
+    const stream = new ModuleStream();
+    const end = () => {
+      unfinished.unregister(stream);
+      stream.free();
+    };
+    super({
+      transform(chunk, controller) {
+        if (!(chunk instanceof Uint8Array)) {
+          end();
+          throw new TypeError("a ConvertStream takes Uint8Array chunks");
+        }
+        try {
+          stream.push(chunk, (piece) => controller.enqueue(piece));
+        } catch (error) {
+          end();
+          throw error;
+        }
+      },
+      flush(controller) {
+        try {
+          stream.finish((piece) => controller.enqueue(piece));
+        } finally {
+          end();
+        }
+      },
+    });
+    unfinished.register(this, stream, stream);
+  }
+}
