@@ -91,6 +91,11 @@ with open(sys.argv[1], 'wb') as f:
 PY
 "$bin" "$tmp/big.rt" >"$tmp/big.out" 2>/dev/null
 check big-file-exit-status 0 "$tmp/big.out" "" -- "$z $tmp/big.rt"
+# A first key's value on the line after it, with the pipe cut between the
+# two: the same bytes as when both come at once.
+printf '<window>\ncolor=\n#808080"\n</time></window>\n' >"$tmp/value-next.out"
+check value-on-the-next-line-cut 0 "$tmp/value-next.out" "" -- \
+  "(printf '<window>\\ncolor=\\ng'; sleep 0.3; printf 'ray\"\\n</window>\\n') | $z -"
 check big-pipe-same-as-file 0 "$tmp/big.out" "" -- "cat $tmp/big.rt | $z /dev/stdin"
 
 # Descriptors a parent left non-blocking are waited for, not given up on:
