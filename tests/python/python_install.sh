@@ -21,9 +21,10 @@ unset PYTHONDONTWRITEBYTECODE ZORBU_LIBRARY PYTHONPATH
 converts() {
   (cd / && as_user "$1/bin/python" -c '
 import sys, zorbu
-assert zorbu._lib._name.startswith(sys.prefix), zorbu._lib._name
+from zorbu._library import _lib
+assert _lib._name.startswith(sys.prefix), _lib._name
 assert zorbu.convert(b"<window>\n<time/>a\n</window>\n") == b"<window>\n<time>a\n</time></window>\n"
-print("zorbu", zorbu.__version__, "on its own", zorbu._lib._name)')
+print("zorbu", zorbu.__version__, "on its own", _lib._name)')
 }
 
 cd "$work/zorbu"
