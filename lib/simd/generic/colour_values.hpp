@@ -157,6 +157,12 @@ inline bool is_key(const char* sign, const char* from, const char* end,
   return sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0;
 }
 
+// Returns true if sign, at from or later, is a first key's '=': "color"
+// before it, from on.
+inline bool is_first_key_at(const char* sign, const char* from) {
+  return *sign == '=' && is_key(sign, from, nullptr, true);
+}
+
 // Writes the byte after a key's '=', then the value one byte on, replaced
 // if it is a colour name that ends by end; returns where the text goes on.
 // kFar says that 8 * kNameWords bytes of text follow after + 1, which

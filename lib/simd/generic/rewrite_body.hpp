@@ -41,10 +41,6 @@ struct text_run {
 // measured on GCC 12, ran 5.6% more instructions on untagged text with the
 // portable kernels, 3.6% on captions, and 2% on captions with SSE2, where
 // its fields no longer all stayed in registers.
-// Returns true if sign is a first key's '=': "color" before it, from on.
-inline bool is_first_key_at(const char* sign, const char* from) {
-  return *sign == '=' && is_key(sign, from, nullptr, true);
-}
 
 ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
                                       const char* readable_end) {
