@@ -21,7 +21,7 @@ namespace {
 using zorbu::fuzz::check;
 
 struct result {
-  zorbu::outcome outcome;
+  zorbu::status ended;
   std::string out;
   bool operator==(const result&) const = default;
 };
@@ -31,9 +31,9 @@ struct result {
 result run(zorbu::byte_source& source, std::size_t buffer,
            const zorbu::simd::kernels& kernels) {
   zorbu::string_sink sink;
-  const zorbu::outcome outcome =
+  const zorbu::status ended =
       zorbu::filter_rt(source, sink, buffer, kernels);
-  return {outcome, std::move(sink.data)};
+  return {ended, std::move(sink.data)};
 }
 
 // The bytes as a file without a name: the descriptor path main takes.
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const result whole = run(whole_source, 4096, kernels);
   const auto want = zorbu::reference::filter(file);
   check(whole ==
-        result{want ? zorbu::outcome::rewritten : zorbu::outcome::invalid,
+        result{want ? zorbu::status::done : zorbu::status::invalid,
                want.value_or("")});
 
   zorbu::memory_source trickle(file, chunk);

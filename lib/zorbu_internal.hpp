@@ -6,6 +6,6 @@
 #pragma once
 
 #include "buffers/byte_buffers.hpp"
-#include "filter/outcome.hpp"
+#include "filter/status.hpp"
 #include "filter/pull_driver.hpp"
 #include "simd/kernels.hpp"

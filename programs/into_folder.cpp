@@ -140,27 +140,27 @@ std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
   }
   fd_source source(input);
   partial_output output(tree_, names_, path, input_stat);
-  outcome result = outcome::out_of_memory;
+  status result = status::out_of_memory;
   invalid_reason why = invalid_reason::none;
   try {
     result = filter_rt(source, output, storage_, block_reader::kDefaultBlock,
                        kernels_, &why);
   } catch (const std::bad_alloc&) {
-    result = outcome::out_of_memory;
+    result = status::out_of_memory;
   }
   ::close(input);
   bytes = source.bytes_read();
-  if (result == outcome::rewritten && output.publish()) return true;
-  if (result == outcome::unwritable || result == outcome::rewritten) {
+  if (result == status::done && output.publish()) return true;
+  if (result == status::unwritable || result == status::done) {
     const write_failure& failure = output.failure();
     if (failure.error == 0) return message::report(given, failure.why);
     return message::report(given, message::kCannotWrite,
                            std::strerror(failure.error));
   }
-  if (result == outcome::invalid) {
+  if (result == status::invalid) {
     return report_invalid(given, why, source.error());
   }
-  return message::report(given, message::for_outcome(result));
+  return message::report(given, message::for_status(result));
 }
 
 // Walks the folder given, open as folder.

@@ -78,14 +78,14 @@ int fail_with_error(std::string_view why) {
   return fail(why, zorbu::message::kError);
 }
 
-zorbu::outcome filter(int input, const zorbu::simd::kernels& kernels) {
+zorbu::status filter(int input, const zorbu::simd::kernels& kernels) {
   zorbu::fd_source source(input);
   zorbu::fd_sink sink(STDOUT_FILENO);
   try {
     return zorbu::filter_rt(source, sink, zorbu::block_reader::kDefaultBlock,
                             kernels);
   } catch (const std::bad_alloc&) {
-    return zorbu::outcome::out_of_memory;
+    return zorbu::status::out_of_memory;
   }
 }
 
@@ -123,10 +123,10 @@ int main(int argc, char** argv) {
   }
 
   widen_output_pipe();
-  const zorbu::outcome result = filter(input, kernels);
+  const zorbu::status result = filter(input, kernels);
   if (!from_stdin) ::close(input);
-  if (result != zorbu::outcome::rewritten) {
-    return fail_with_error(zorbu::message::for_outcome(result));
+  if (result != zorbu::status::done) {
+    return fail_with_error(zorbu::message::for_status(result));
   }
   // Some file systems report a failed write only when it is closed.
   if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {

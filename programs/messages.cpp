@@ -69,16 +69,21 @@ class line_writer {
 
 }  // namespace
 
-std::string_view for_outcome(outcome result) {
+std::string_view for_status(status result) {
   switch (result) {
-    case outcome::invalid:
+    case status::invalid:
       return kInvalid;
-    case outcome::unreadable:
+    case status::unreadable:
       return kUnreadable;
-    case outcome::out_of_memory:
+    case status::out_of_memory:
       return kOutOfMemory;
-    case outcome::rewritten:
-    case outcome::unwritable:
+    case status::unwritable:
+      break;
+    // A run of the filter over a source and a sink ends in none of these
+    // but done, which has no message.
+    case status::done:
+    case status::output_full:
+    case status::misuse:
       break;
   }
   return kUnwritable;

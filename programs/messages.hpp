@@ -28,8 +28,8 @@ inline constexpr std::string_view kLeavesFolder =
     "path leaves the output folder";
 inline constexpr std::string_view kNoName = "standard input has no name";
 
-// Returns the message for a run that did not end in rewritten.
-std::string_view for_outcome(outcome result);
+// Returns the message for a run of the filter that did not end done.
+std::string_view for_status(status result);
 
 // Writes prefix, message and a newline to standard error in one write. If
 // standard error cannot be written either, the exit status still tells.

@@ -73,13 +73,13 @@ edit no-window lib/filter/filter_core.cpp '    if (closing_ == 0) return invalid
 edit reason-empty lib/filter/filter_core.cpp 'return invalid(invalid_reason::empty);' 'return invalid(invalid_reason::no_body);'
 edit reason-no-window lib/filter/filter_core.cpp 'return invalid(invalid_reason::no_window);' 'return invalid(invalid_reason::empty);'
 edit reason-no-body lib/filter/filter_core.cpp '      return invalid(invalid_reason::no_body);' '      return invalid(invalid_reason::no_window);'
-edit reason-text lib/filter/outcome.hpp '"no body lines"' '"no body line"'
+edit reason-text lib/filter/status.hpp '"no body lines"' '"no body line"'
 edit reason-unread lib/filter/pull_driver.cpp 'if (why != nullptr) *why = invalid_reason::first_line_unread;' ''
 edit reason-stream lib/api/zorbu.cpp 'zorbu::reason_text(stream->stream->reason())' 'zorbu::reason_text(zorbu::invalid_reason::none)'
 edit reason-one-shot lib/filter/one_shot.cpp '  while (!core.known_valid() &&' '  while (false &&'
 edit held-lines lib/filter/filter_core.cpp 'last_lines_start(rest, closing_)' 'last_lines_start(rest, closing_ - 1)'
-edit read-error-made-up lib/filter/pull_driver.cpp 'if (!run.reading_first_line()) return outcome::unreadable;' 'break;'
-edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return outcome::unwritable;
+edit read-error-made-up lib/filter/pull_driver.cpp 'if (!run.reading_first_line()) return status::unreadable;' 'break;'
+edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return status::unwritable;
     if (!reader.refill()' '    if (!reader.refill()'
 edit key-across-pieces lib/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
 edit free-slot lib/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
@@ -141,9 +141,9 @@ edit stage-chunk lib/simd/generic/convert_text.hpp '    out = escape_stage(stage
     s = stage;
   }
   char* finish()'
-edit message-invalid lib/filter/outcome.hpp '"invalid rt file"' '"invalid rt-file"'
+edit message-invalid lib/filter/status.hpp '"invalid rt file"' '"invalid rt-file"'
 edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
-edit message-memory lib/filter/outcome.hpp '"out of memory"' '"no memory"'
+edit message-memory lib/filter/status.hpp '"out of memory"' '"no memory"'
 edit message-newline programs/messages.cpp '  line.put_plain(message);
   line.put_plain("\n");' '  line.put_plain(message);
   line.put_plain(" ");'
@@ -163,8 +163,8 @@ edit help-status programs/main.cpp '  return 0;
 }  // namespace'
 edit poll-on-eagain programs/fd_io.cpp 'if (errno != EAGAIN && errno != EWOULDBLOCK) return false;' 'return false;'
 edit write-takes-nothing programs/fd_io.cpp 'if (n <= 0) return false;' 'if (n < 0) return false;'
-edit write-failure lib/filter/pull_driver.cpp 'return buffered.flush() ? outcome::rewritten : outcome::unwritable;' 'buffered.flush();
-  return outcome::rewritten;'
+edit write-failure lib/filter/pull_driver.cpp 'return buffered.flush() ? status::done : status::unwritable;' 'buffered.flush();
+  return status::done;'
 edit into-climbs programs/output_path.cpp 'if (next_component(rest) == "..") result.climbs = true;' ''
 edit into-empty-folders programs/output_path.cpp '!component.empty() && component != "."' 'component != "."'
 edit into-no-follow programs/output_tree.cpp 'O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC' 'O_RDONLY | O_DIRECTORY | O_CLOEXEC'
@@ -182,7 +182,7 @@ edit into-umask programs/partial_output.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOF
 edit into-stdin programs/into_folder.cpp 'if (given == "-") return message::report(given, message::kNoName);' ''
 edit stream-takes-input lib/filter/push_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
 edit stream-drain lib/filter/push_stream.cpp 'return n == pending.size();' 'return true;'
-edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::step_status::finished) return status::invalid;' 'if (last_ == filter_core::step_status::finished) return status::done;'
+edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::progress::finished) return status::invalid;' 'if (last_ == filter_core::progress::finished) return status::done;'
 edit stream-push-after-finish lib/filter/push_stream.cpp 'if (ended_) return status::misuse;' ''
 edit set-kernels-after-push lib/filter/push_stream.cpp 'if (pushed_) return status::misuse;' ''
 edit push-counts-as-pushed lib/filter/push_stream.cpp '  pushed_ = true;
@@ -190,6 +190,9 @@ edit push-counts-as-pushed lib/filter/push_stream.cpp '  pushed_ = true;
 edit invalid-after-finish lib/filter/push_stream.cpp 'if (found_invalid()) return status::invalid;' ''
 edit kernels-unsupported lib/api/zorbu.cpp 'if (set == nullptr) return ZORBU_UNSUPPORTED;' 'if (set == nullptr) return ZORBU_MISUSE;'
 edit result-text-plain lib/api/zorbu.cpp 'return "kernel set not available";' 'return "error: kernel set not available";'
+edit one-shot-short lib/filter/one_shot.cpp 'fits ? status::done : status::output_full' 'fits ? status::done : status::unwritable'
+edit result-output-full lib/api/zorbu.cpp '      return ZORBU_OUTPUT_FULL;' '      return ZORBU_DONE;'
+edit result-invalid lib/api/zorbu.cpp '      return ZORBU_INVALID;' '      return ZORBU_MISUSE;'
 edit bound-constant include/zorbu.h '(size_t)(n)*3 + (size_t)64)' '(size_t)(n)*3 + (size_t)32)'
 edit one-shot-in-place lib/buffers/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
 edit one-shot-fills-what-fits lib/buffers/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'

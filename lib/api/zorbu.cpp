@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "filter/one_shot.hpp"
-#include "filter/outcome.hpp"
+#include "filter/status.hpp"
 #include "filter/push_stream.hpp"
 #include "simd/kernels.hpp"
 
@@ -19,15 +19,22 @@ struct zorbu_stream {
 
 namespace {
 
-zorbu_result result_of(zorbu::push_stream::status status) {
-  switch (status) {
-    case zorbu::push_stream::status::done:
+zorbu_result result_of(zorbu::status ended) {
+  switch (ended) {
+    case zorbu::status::done:
       return ZORBU_DONE;
-    case zorbu::push_stream::status::output_full:
+    case zorbu::status::output_full:
       return ZORBU_OUTPUT_FULL;
-    case zorbu::push_stream::status::invalid:
+    case zorbu::status::invalid:
       return ZORBU_INVALID;
-    case zorbu::push_stream::status::misuse:
+    case zorbu::status::out_of_memory:
+      return ZORBU_OUT_OF_MEMORY;
+    case zorbu::status::misuse:
+      break;
+    // The interface reads and writes only the caller's memory, never a
+    // source or a sink, so these cannot come from its calls.
+    case zorbu::status::unreadable:
+    case zorbu::status::unwritable:
       break;
   }
   return ZORBU_MISUSE;
@@ -144,11 +151,7 @@ zorbu_result zorbu_convert(const void* src, size_t src_size, void* dst,
       {input, src_size}, {static_cast<char*>(dst), dst_capacity},
       zorbu::simd::best_kernels());
   *dst_size = done.written;
-  if (done.result == zorbu::outcome::rewritten) return ZORBU_DONE;
-  // Nothing is read and nothing allocated: a valid input fails only for
-  // want of room.
-  return done.result == zorbu::outcome::invalid ? ZORBU_INVALID
-                                                : ZORBU_OUTPUT_FULL;
+  return result_of(done.result);
 }
 
 const char* zorbu_invalid_reason(const zorbu_stream* stream) {

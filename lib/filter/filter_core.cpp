@@ -6,12 +6,12 @@
 
 namespace zorbu {
 
-filter_core::step_status filter_core::step() {
+filter_core::progress filter_core::step() {
   if (closing_ == 0) {
     // A first line that cannot be read is no rt file, as for an empty one.
     const std::size_t first_line = line_length(in_.buffered(), in_.at_end());
     if (first_line == 0) {
-      if (!in_.at_end()) return step_status::need_input;
+      if (!in_.at_end()) return progress::need_input;
       return invalid(invalid_reason::empty);
     }
     closing_ = static_cast<std::size_t>(
@@ -31,9 +31,9 @@ filter_core::step_status filter_core::step() {
     start();
     body_.region(rest.substr(0, size), in_.readable_end());
     in_.consume(size);
-    if (limited) return step_status::again;
+    if (limited) return progress::again;
   }
-  if (!in_.at_end()) return step_status::need_input;
+  if (!in_.at_end()) return progress::need_input;
   const std::string_view held = in_.buffered().substr(held_first_line_);
   if (!started_) {
     if (count_lines(held) == closing_) {
@@ -44,14 +44,14 @@ filter_core::step_status filter_core::step() {
   body_.end_body();
   out_.append(held);
   in_.consume(held.size());
-  result_ = outcome::rewritten;
-  return step_status::finished;
+  result_ = status::done;
+  return progress::finished;
 }
 
-filter_core::step_status filter_core::invalid(invalid_reason why) {
-  result_ = outcome::invalid;
+filter_core::progress filter_core::invalid(invalid_reason why) {
+  result_ = status::invalid;
   reason_ = why;
-  return step_status::finished;
+  return progress::finished;
 }
 
 // Writes the first line, once the file is known to be valid.

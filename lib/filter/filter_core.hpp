@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "buffers/byte_buffers.hpp"
-#include "filter/outcome.hpp"
+#include "filter/status.hpp"
 #include "rt/body_writer.hpp"
 #include "simd/kernels.hpp"
 
@@ -29,7 +29,8 @@ int check_rt(std::string_view first_line);
 // as many is not.
 class filter_core {
  public:
-  enum class step_status : std::uint8_t {
+  // Where a run stands after a step; how it ended is result().
+  enum class progress : std::uint8_t {
     need_input,  // nothing more is decided until more input comes
     again,       // more is decided: take the output, then step again
     finished     // result() tells how the run ended
@@ -50,8 +51,9 @@ class filter_core {
 
   // Decides what the buffered input decides, and at the end of input,
   // everything: then the run is finished.
-  step_status step();
-  outcome result() const { return result_; }
+  progress step();
+  // Returns done for a valid input, invalid for another, once finished.
+  status result() const { return result_; }
   // Returns why the run found the input invalid; none until it has.
   invalid_reason reason() const { return reason_; }
   // Returns true once the input is known to be an rt file.
@@ -61,7 +63,7 @@ class filter_core {
 
  private:
   void start();
-  step_status invalid(invalid_reason why);
+  progress invalid(invalid_reason why);
 
   block_reader& in_;
   output_buffer& out_;
@@ -71,7 +73,7 @@ class filter_core {
   std::size_t held_first_line_ = 0;  // the first line's length, while held
   std::size_t closing_ = 0;
   bool started_ = false;
-  outcome result_ = outcome::rewritten;
+  status result_ = status::done;
   invalid_reason reason_ = invalid_reason::none;
 };
 

@@ -38,7 +38,7 @@ invalid_reason judge_one_shot(std::string_view input,
   output_buffer out(sink, {room, sizeof room});
   filter_core core(reader, out, kernels, kJudgeStep, kJudgeStep);
   while (!core.known_valid() &&
-         core.step() == filter_core::step_status::again) {
+         core.step() == filter_core::progress::again) {
   }
   return core.reason();
 }
@@ -52,11 +52,11 @@ one_shot_result convert_one_shot(std::string_view input, std::span<char> dst,
   output_buffer out(dst, {spill, sizeof spill});
   filter_core core(reader, out, kernels, SIZE_MAX, kRun);
   // The whole input is there, so no step waits for more.
-  while (core.step() == filter_core::step_status::again) {
+  while (core.step() == filter_core::progress::again) {
   }
-  if (core.result() != outcome::rewritten) return {core.result(), 0};
+  if (core.result() != status::done) return {core.result(), 0};
   const bool fits = out.flush();
-  return {fits ? outcome::rewritten : outcome::unwritable, out.placed()};
+  return {fits ? status::done : status::output_full, out.placed()};
 }
 
 }  // namespace zorbu

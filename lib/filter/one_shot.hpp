@@ -6,19 +6,19 @@
 #include <span>
 #include <string_view>
 
-#include "filter/outcome.hpp"
+#include "filter/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
 
 struct one_shot_result {
-  outcome result;
+  status result;
   std::size_t written;  // bytes of output at the start of dst
 };
 
 // Converts all of input into dst, using no more than 40 KiB of stack
-// besides. Returns rewritten with the output's size; invalid with 0; or
-// unwritable when dst is too short, with dst holding the output's first
+// besides. Returns done with the output's size; invalid with 0; or
+// output_full when dst is too short, with dst holding the output's first
 // bytes, all that fit.
 one_shot_result convert_one_shot(std::string_view input, std::span<char> dst,
                                  const simd::kernels& kernels);

@@ -36,39 +36,39 @@ std::size_t filter_storage_for(std::size_t block) {
   return layout_for(block).total();
 }
 
-outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
+status filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
                   std::size_t block, const simd::kernels& kernels,
                   invalid_reason* why) {
   const storage_layout layout = layout_for(block);
-  if (storage.size() < layout.total()) return outcome::out_of_memory;
+  if (storage.size() < layout.total()) return status::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
   output_buffer buffered(out, storage.subspan(layout.reader, layout.output));
   filter_core run(reader, buffered, kernels);
   for (;;) {
-    if (run.step() == filter_core::step_status::finished) break;
+    if (run.step() == filter_core::progress::finished) break;
     // All that is decided is written before a read that may wait.
-    if (!buffered.flush()) return outcome::unwritable;
+    if (!buffered.flush()) return status::unwritable;
     if (!reader.refill() && reader.failed()) {
       // Nothing is made up after a failed read: no "</time>", and no held
       // lines that might not have been the last ones.
-      if (!run.reading_first_line()) return outcome::unreadable;
+      if (!run.reading_first_line()) return status::unreadable;
       if (why != nullptr) *why = invalid_reason::first_line_unread;
-      return outcome::invalid;
+      return status::invalid;
     }
   }
   if (why != nullptr) *why = run.reason();
-  if (run.result() != outcome::rewritten) return run.result();
-  return buffered.flush() ? outcome::rewritten : outcome::unwritable;
+  if (run.result() != status::done) return run.result();
+  return buffered.flush() ? status::done : status::unwritable;
 }
 
-outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
+status filter_rt(byte_source& in, byte_sink& out, std::size_t block,
                   const simd::kernels& kernels, invalid_reason* why) {
   const std::size_t size = filter_storage_for(block);
   // Not new (std::nothrow): it reports failure by throwing inside, and with
   // no memory left for the exception either, that ends in std::terminate.
   const std::unique_ptr<char, decltype(&std::free)> storage(
       static_cast<char*>(std::malloc(size)), &std::free);
-  if (!storage) return outcome::out_of_memory;
+  if (!storage) return status::out_of_memory;
   return filter_rt(in, out, {storage.get(), size}, block, kernels, why);
 }
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "buffers/byte_buffers.hpp"
-#include "filter/outcome.hpp"
+#include "filter/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
@@ -21,12 +21,12 @@ std::size_t filter_storage_for(std::size_t block);
 // filter_storage_for(block) bytes. Writes nothing unless the input is an rt
 // file; after a failed read, writes nothing that depends on what is missing.
 // For an invalid input, sets *why, where given, to the reason.
-outcome filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
+status filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
                   std::size_t block, const simd::kernels& kernels,
                   invalid_reason* why = nullptr);
 
 // The same with storage of its own; out_of_memory when it cannot be had.
-outcome filter_rt(byte_source& in, byte_sink& out, std::size_t block,
+status filter_rt(byte_source& in, byte_sink& out, std::size_t block,
                   const simd::kernels& kernels, invalid_reason* why = nullptr);
 
 }  // namespace zorbu

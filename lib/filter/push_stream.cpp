@@ -51,12 +51,12 @@ push_stream::push_stream(char* storage, const simd::kernels& kernels)
 
 void push_stream::reset() {
   parts_.emplace(storage_.get(), *kernels_);
-  last_ = filter_core::step_status::need_input;
+  last_ = filter_core::progress::need_input;
   pushed_ = false;
   ended_ = false;
 }
 
-push_stream::status push_stream::set_kernels(const simd::kernels& kernels) {
+status push_stream::set_kernels(const simd::kernels& kernels) {
   if (pushed_) return status::misuse;
   kernels_ = &kernels;
   reset();
@@ -64,8 +64,8 @@ push_stream::status push_stream::set_kernels(const simd::kernels& kernels) {
 }
 
 bool push_stream::found_invalid() const {
-  return last_ == filter_core::step_status::finished &&
-         parts_->run.result() != outcome::rewritten;
+  return last_ == filter_core::progress::finished &&
+         parts_->run.result() != status::done;
 }
 
 bool push_stream::drain(std::span<char>& out) {
@@ -82,7 +82,7 @@ void push_stream::step() {
   assert(parts_->out.ok());
 }
 
-push_stream::status push_stream::push(std::string_view& in,
+status push_stream::push(std::string_view& in,
                                       std::span<char>& out) {
   pushed_ = true;
   // An invalid input stays invalid, ended or not; a valid one ended takes
@@ -91,8 +91,8 @@ push_stream::status push_stream::push(std::string_view& in,
   if (ended_) return status::misuse;
   for (;;) {
     if (!drain(out)) return status::output_full;
-    if (last_ == filter_core::step_status::finished) return status::invalid;
-    if (last_ == filter_core::step_status::need_input) {
+    if (last_ == filter_core::progress::finished) return status::invalid;
+    if (last_ == filter_core::progress::need_input) {
       if (in.empty()) return status::done;
       in.remove_prefix(parts_->reader.append(in));
     }
@@ -100,7 +100,7 @@ push_stream::status push_stream::push(std::string_view& in,
   }
 }
 
-push_stream::status push_stream::finish(std::span<char>& out) {
+status push_stream::finish(std::span<char>& out) {
   pushed_ = true;
   if (!ended_) {
     ended_ = true;
@@ -108,8 +108,8 @@ push_stream::status push_stream::finish(std::span<char>& out) {
   }
   for (;;) {
     if (!drain(out)) return status::output_full;
-    if (last_ == filter_core::step_status::finished) {
-      return parts_->run.result() == outcome::rewritten ? status::done
+    if (last_ == filter_core::progress::finished) {
+      return parts_->run.result() == status::done ? status::done
                                                         : status::invalid;
     }
     step();

@@ -13,20 +13,13 @@
 
 #include "buffers/byte_buffers.hpp"
 #include "filter/filter_core.hpp"
+#include "filter/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
 
 class push_stream {
  public:
-  enum class status : std::uint8_t {
-    done,         // push: all input taken; finish: all output written
-    output_full,  // output is due and there is no room for it
-    invalid,      // the input is not an rt file
-    misuse        // a call out of order: a push after finish, or a kernel
-                  // set chosen after a push
-  };
-
   // Returns a new stream, or nullptr when its memory cannot be had.
   static std::unique_ptr<push_stream> create(const simd::kernels& kernels);
   ~push_stream() = default;
@@ -34,10 +27,13 @@ class push_stream {
   push_stream& operator=(const push_stream&) = delete;
 
   // Takes what it can of in, and writes what is decided to out; both
-  // advance past what was used.
+  // advance past what was used. Returns done once in is all taken,
+  // output_full while out has no room for what is due, invalid, or misuse
+  // after finish.
   status push(std::string_view& in, std::span<char>& out);
   // Ends the input, and writes what the end decides to out, which
-  // advances; called again after output_full, goes on.
+  // advances. Returns done once all output is written, output_full (call
+  // again, with room), or invalid.
   status finish(std::span<char>& out);
   // Starts again on a new input, with the same kernels.
   void reset();
@@ -80,7 +76,7 @@ class push_stream {
   std::unique_ptr<char, decltype(&std::free)> storage_;
   const simd::kernels* kernels_;
   std::optional<parts> parts_;
-  filter_core::step_status last_ = filter_core::step_status::need_input;
+  filter_core::progress last_ = filter_core::progress::need_input;
   bool pushed_ = false;
   bool ended_ = false;
 };

@@ -29,10 +29,10 @@ int main(int argc, char** argv) {
   }
   zorbu::fd_source source(input);
   zorbu::fd_sink sink(STDOUT_FILENO);
-  const zorbu::outcome result = zorbu::filter_rt(
+  const zorbu::status result = zorbu::filter_rt(
       source, sink, zorbu::block_reader::kDefaultBlock, *kernels);
   ::close(input);
-  if (result == zorbu::outcome::rewritten) return 0;
-  zorbu::message::say_error(zorbu::message::for_outcome(result));
+  if (result == zorbu::status::done) return 0;
+  zorbu::message::say_error(zorbu::message::for_status(result));
   return 255;
 }

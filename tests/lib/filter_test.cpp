@@ -23,7 +23,7 @@ class FilterRt : public EachKernelSet {};
 ZORBU_ON_EACH_KERNEL_SET(FilterRt);
 
 struct Result {
-  outcome result;
+  status result;
   std::string out;
 };
 
@@ -32,7 +32,7 @@ Result filter(const std::string& file, std::size_t chunk = SIZE_MAX,
               const simd::kernels& kernels = test_kernels()) {
   memory_source source(file, chunk);
   string_sink sink;
-  const outcome result = filter_rt(source, sink, block, kernels);
+  const status result = filter_rt(source, sink, block, kernels);
   return {result, sink.data};
 }
 
@@ -59,7 +59,7 @@ TEST_P(FilterRt, ExactlyAsManyLinesAsClosingOnesIsInvalid) {
         // second line.
         std::string(1023, ' ') + "<window>\na\nb\n"}) {
     const auto r = filter(file, 3, 5);
-    EXPECT_EQ(r.result, outcome::invalid) << file;
+    EXPECT_EQ(r.result, status::invalid) << file;
     EXPECT_EQ(r.out, "") << file;
   }
 }
@@ -69,7 +69,7 @@ TEST_P(FilterRt, FewerLinesThanClosingOnesPass) {
   EXPECT_EQ(filter("<window>").out, "<window></time>");
   EXPECT_EQ(filter("<window><font>\n").out, "<window><font>\n</time>");
   const auto r = filter("<window color=\"red\"><font>\n</window>\n");
-  EXPECT_EQ(r.result, outcome::rewritten);
+  EXPECT_EQ(r.result, status::done);
   EXPECT_EQ(r.out, "<window color=\"#ff0000\"><font>\n</time></window>\n");
 }
 
@@ -93,7 +93,7 @@ TEST_P(FilterRt, WritesTheRewrittenFile) {
       "<time begin=\"2\"/>Line <font color=\"red\">two</font>\n"
       "</font>\n"
       "</window>\n");
-  EXPECT_EQ(r.result, outcome::rewritten);
+  EXPECT_EQ(r.result, status::done);
   EXPECT_EQ(r.out,
             "<window bgcolor=\"#000000\"><font color=\"#ffffff\">\n"
             "<time begin=\"0\">Hello {{{b}}}world{{{/b}}}\n"
@@ -115,7 +115,7 @@ TEST_P(FilterRt, SegmentsSpanLinesAndBlocks) {
   for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{7},
                             std::size_t{1024}, std::size_t{SIZE_MAX}}) {
     const auto r = filter(file, chunk);
-    EXPECT_EQ(r.result, outcome::rewritten);
+    EXPECT_EQ(r.result, status::done);
     EXPECT_EQ(r.out, want) << "chunk " << chunk;
   }
 }
@@ -162,7 +162,7 @@ TEST_P(FilterRt, TimeTagsOfEveryShapeAndPlaceMatchTheReference) {
             ASSERT_TRUE(want.has_value());
             const auto r =
                 filter(file, SIZE_MAX, block_reader::kDefaultBlock, *set);
-            ASSERT_EQ(r.result, outcome::rewritten);
+            ASSERT_EQ(r.result, status::done);
             ASSERT_EQ(r.out, *want) << set->name << ": " << file;
           }
         }
@@ -196,22 +196,20 @@ Result push_in_two(std::string_view file, std::size_t cut,
   const auto stream = push_stream::create(kernels);
   std::string out;
   char room[4096];
-  push_stream::status status = push_stream::status::done;
+  status ended = status::done;
   for (std::string_view in : {file.substr(0, cut), file.substr(cut)}) {
     do {
       std::span<char> free(room);
-      status = stream->push(in, free);
+      ended = stream->push(in, free);
       out.append(room, sizeof room - free.size());
-    } while (status == push_stream::status::output_full);
+    } while (ended == status::output_full);
   }
   do {
     std::span<char> free(room);
-    status = stream->finish(free);
+    ended = stream->finish(free);
     out.append(room, sizeof room - free.size());
-  } while (status == push_stream::status::output_full);
-  return {status == push_stream::status::done ? outcome::rewritten
-                                              : outcome::invalid,
-          out};
+  } while (ended == status::output_full);
+  return {ended, out};
 }
 
 Result convert_whole_file(std::string_view file, const simd::kernels& kernels) {
@@ -261,7 +259,7 @@ TEST_P(FilterRt, AFirstKeysValueOnTheNextLineIsConvertedWhereverTheInputIsCut) {
         ASSERT_EQ(file[newline_at], '\n');
         const auto want = reference::filter(file);
         ASSERT_TRUE(want.has_value());
-        const Result expected{outcome::rewritten, *want};
+        const Result expected{status::done, *want};
         const auto same = [&](const Result& r, const char* how) {
           ASSERT_EQ(r.result, expected.result) << how << " at " << newline_at;
           ASSERT_EQ(r.out, expected.out) << how << " at " << newline_at;
@@ -288,7 +286,7 @@ TEST_P(FilterRt, AFirstKeysValueOnTheNextLineIsConvertedWhereverTheInputIsCut) {
   ASSERT_NE(want->find("#808080\"c"), std::string::npos);
   for (std::size_t cut = 0; cut <= small.size(); ++cut) {
     const Result r = push_in_two(small, cut, set());
-    EXPECT_EQ(r.result, outcome::rewritten) << cut;
+    EXPECT_EQ(r.result, status::done) << cut;
     EXPECT_EQ(r.out, *want) << cut;
   }
 }
@@ -350,9 +348,9 @@ TEST_P(FilterRt, MatchesTheReferenceWhateverTheReadAndBufferSizes) {
             pattern.begin() + static_cast<std::ptrdiff_t>(size + 64));
         memory_source source(file, chunk);
         string_sink sink;
-        const outcome result = filter_rt(
+        const status result = filter_rt(
             source, sink, {storage.data() + 32, size}, block, test_kernels());
-        ASSERT_EQ(result, want ? outcome::rewritten : outcome::invalid) << file;
+        ASSERT_EQ(result, want ? status::done : status::invalid) << file;
         ASSERT_EQ(sink.data, want.value_or("")) << file;
       }
     }
@@ -364,7 +362,7 @@ TEST_P(FilterRt, TooLittleStorageReadsNothing) {
   string_sink sink;
   std::vector<char> small(filter_storage_for(64) - 1);
   EXPECT_EQ(filter_rt(source, sink, small, 64, test_kernels()),
-            outcome::out_of_memory);
+            status::out_of_memory);
   EXPECT_EQ(source.reads, 0);
 }
 
@@ -395,7 +393,7 @@ TEST_P(FilterRt, WritesAllThatIsDecidedBeforeEachRead) {
                         sink);
   ASSERT_EQ(
       filter_rt(source, sink, block_reader::kDefaultBlock, test_kernels()),
-      outcome::rewritten);
+      status::done);
   const std::string first = "<window><font color=\"#ff0000\">\n";
   const std::vector<std::string> want = {
       "",
@@ -437,28 +435,28 @@ TEST_P(FilterRt, AFailedReadIsAnErrorNotAnEnd) {
   const auto run = [&](int reads) {
     BreakingSource source(file, reads);
     string_sink sink;
-    const outcome result =
+    const status result =
         filter_rt(source, sink, block_reader::kDefaultBlock, test_kernels());
     return Result{result, sink.data};
   };
   // No first line: as for an empty file.
-  EXPECT_EQ(run(0).result, outcome::invalid);
-  EXPECT_EQ(run(2).result, outcome::invalid);
+  EXPECT_EQ(run(0).result, status::invalid);
+  EXPECT_EQ(run(2).result, status::invalid);
   // Before the file is known to be valid: nothing is written.
-  EXPECT_EQ(run(4).result, outcome::unreadable);
+  EXPECT_EQ(run(4).result, status::unreadable);
   EXPECT_EQ(run(4).out, "");
   // In the body: what was converted stands, and nothing is made up after
   // it, neither a "</time>" nor the line held back. A line with part of
   // another after it is no closing line, so it is no longer held.
-  EXPECT_EQ(run(5).result, outcome::unreadable);
+  EXPECT_EQ(run(5).result, status::unreadable);
   EXPECT_EQ(run(5).out, "<window>\n<time>a\n");
   EXPECT_EQ(run(7).out, "<window>\n<time>a\n");
   EXPECT_EQ(run(8).out, "<window>\n<time>a\nbbbbbbbbbbbb\n");
   // Only the read that would have said "end of input" failed: the last line
   // is still held back.
-  EXPECT_EQ(run(11).result, outcome::unreadable);
+  EXPECT_EQ(run(11).result, status::unreadable);
   EXPECT_EQ(run(11).out, "<window>\n<time>a\nbbbbbbbbbbbb\n");
-  EXPECT_EQ(run(100).result, outcome::rewritten);
+  EXPECT_EQ(run(100).result, status::done);
 }
 
 // Accepts a number of writes, then refuses every one.
@@ -487,20 +485,20 @@ TEST_P(FilterRt, AFailedWriteStopsTheRewrite) {
   memory_source source(file);
   EXPECT_EQ(
       filter_rt(source, refusing, block_reader::kDefaultBlock, test_kernels()),
-      outcome::unwritable);
+      status::unwritable);
   // It gave up at the first refusal instead of converting the rest.
   EXPECT_EQ(refusing.calls, 2);
 
   RefusingSink small(0);
   memory_source tiny("<window>\n<time/>a\n</window>\n");
   EXPECT_EQ(filter_rt(tiny, small, block_reader::kDefaultBlock, test_kernels()),
-            outcome::unwritable);
+            status::unwritable);
   // All of this output is decided only at the end, and written at once.
   RefusingSink last(0);
   memory_source window_only("<window>\n");
   EXPECT_EQ(
       filter_rt(window_only, last, block_reader::kDefaultBlock, test_kernels()),
-      outcome::unwritable);
+      status::unwritable);
   EXPECT_EQ(last.calls, 1);
 }
 

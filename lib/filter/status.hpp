@@ -1,16 +1,20 @@
-// How a run of the filter ended.
+// How a call into the library ended: one type for every layer, from the
+// filter core to the C interface, which maps it to zorbu_result in one place.
 #pragma once
 
 #include <cstdint>
 
 namespace zorbu {
 
-enum class outcome : std::uint8_t {
-  rewritten,     // the whole rewritten file was written
-  invalid,       // not an rt file; nothing was written
-  unreadable,    // reading failed after the first line
-  unwritable,    // writing failed
-  out_of_memory  // the run's memory could not be had; nothing was read
+enum class status : std::uint8_t {
+  done,           // the work asked for is done: a whole rewritten file
+                  // written, all input taken, or a setting made
+  output_full,    // output is due and there is no room for it
+  invalid,        // not an rt file; nothing of it was written
+  out_of_memory,  // the run's memory could not be had; nothing was read
+  misuse,         // a call out of order
+  unreadable,     // reading failed after the first line
+  unwritable      // writing to the sink failed
 };
 
 // Why an input is not an rt file: the rule it breaks.
