@@ -81,6 +81,7 @@ edit held-lines lib/filter/filter_core.cpp 'last_lines_start(rest, closing_)' 'l
 edit read-error-made-up lib/filter/pull_driver.cpp 'if (!run.reading_first_line()) return status::unreadable;' 'break;'
 edit stream-before-read lib/filter/pull_driver.cpp '    if (!buffered.flush()) return status::unwritable;
     if (!reader.refill()' '    if (!reader.refill()'
+edit value-waits-for-name lib/rt/text_converter.cpp 'if (!last && rest.size() < kLongestColorName) return value_found::needs_more;' 'if (false) return value_found::needs_more;'
 edit key-across-pieces lib/rt/text_converter.cpp 'if (size == 0 || kColourKey.find' 'if (true || kColourKey.find'
 edit free-slot lib/simd/generic/colour_values.hpp 'word_of({"\xff\0\xff", 3})' '0'
 edit tail-mask lib/simd/generic/block_walk.hpp 'return {at, V::load(at), whole, low_bits(whole)};' 'return {at, V::load(at), whole, low_bits(V::kWidth)};'

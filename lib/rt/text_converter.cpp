@@ -51,6 +51,35 @@ char* put_escaped(char* out, char c) {
   return out + 1;
 }
 
+// Where a value of the text stands once the bytes before it are passed.
+enum class value_found : std::uint8_t {
+  beyond_piece,  // it starts at or after the piece's end
+  needs_more,    // it starts here, but later bytes tell which name it is
+  decided        // it was replaced, or is not in the table, and is passed
+};
+
+// Copies the value_at bytes before a value (escaped in timed text), as many
+// as the piece has, then replaces a value that is in the table.
+value_found pass_value(const char*& p, const char* end, bool last,
+                       bool markup, std::uint64_t& value_at, char*& out) {
+  // The value starts just past the key's quote, at most one byte on.
+  const auto step = static_cast<std::size_t>(
+      std::min<std::uint64_t>(value_at, static_cast<std::uint64_t>(end - p)));
+  for (const char* const stop = p + step; p < stop; ++p) {
+    out = markup ? put_bytes(out, {p, 1}) : put_escaped(out, *p);
+  }
+  value_at -= step;
+  if (value_at > 0 || p == end) return value_found::beyond_piece;
+  const std::string_view rest(p, static_cast<std::size_t>(end - p));
+  if (!last && rest.size() < kLongestColorName) return value_found::needs_more;
+  if (const auto i = match_name(rest)) {
+    out = put_bytes(out, color_codes[*i]);
+    *out++ = '"';
+    p += color_names[*i].size();
+  }
+  return value_found::decided;
+}
+
 }  // namespace
 
 // Converts data[0, size) as far as it can be decided without later bytes
@@ -76,25 +105,12 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   const char* used = end;
   for (;;) {
     if (state == mode::at_value) {
-      // The value starts just past the key's quote, at most one byte on.
-      const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(
-          value_at, static_cast<std::uint64_t>(end - p)));
-      for (const char* const stop = p + step; p < stop; ++p) {
-        out = markup ? put_bytes(out, {p, 1}) : put_escaped(out, *p);
-      }
-      value_at -= step;
-      // The value may start in a later piece, or need more bytes than are
-      // here to tell every name apart.
-      if (value_at > 0 || p == end) break;
-      const std::string_view rest(p, static_cast<std::size_t>(end - p));
-      if (!last && rest.size() < kLongestColorName) {
+      const value_found value =
+          pass_value(p, end, last, markup, value_at, out);
+      if (value == value_found::beyond_piece) break;
+      if (value == value_found::needs_more) {
         used = p;
         break;
-      }
-      if (const auto i = match_name(rest)) {
-        out = put_bytes(out, color_codes[*i]);
-        *out++ = '"';
-        p += color_names[*i].size();
       }
       // The next key is searched from the value's start; no key can begin
       // inside a replaced name, so searching from p finds the same one.
