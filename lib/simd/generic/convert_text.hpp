@@ -3,6 +3,39 @@
 // generic/kernels.hpp, inside each target's own namespace.
 #pragma once
 
+// Reads the whole block at p, and its '=', into block and equals; returns
+// true when the sink may put it whole, with neither a key nor a stop in it.
+template <class Sink>
+ZORBU_KERNEL inline bool read_whole(const char* p, text_block& block,
+                                    mask_t& equals, Sink& sink) {
+  block = {p, V::load(p), V::kWidth, low_bits(V::kWidth)};
+  equals = V::eq(block.v, '=');
+  return (sink.stops(block.v) | equals) == 0;
+}
+
+// Puts whole blocks without a key, the bulk of most text, from the one read
+// at p, in a loop of their own: with nothing else in it, it keeps its
+// constants and pointers in registers. Returns with p at the first block
+// it did not put, which is read into block and equals unless p reached
+// whole_end.
+template <class Sink>
+ZORBU_KERNEL inline void put_whole_run(const char*& p, const char* whole_end,
+                                       text_block& block, mask_t& equals,
+                                       Sink& sink) {
+  sink.start_whole();
+  do {
+    sink.put_whole(p, block.v);
+    p += V::kWidth;
+    // Blocks with no '=', '<' or '>', most of plain text, are told by one
+    // test where the target has it, and copied.
+    while (has_none_of<V> && p < whole_end &&
+           none_of<V>(V::load(p), '=', '<', '>')) {
+      sink.copy_whole(V::load(p));
+      p += V::kWidth;
+    }
+  } while (p < whole_end && read_whole(p, block, equals, sink));
+}
+
 // Walks text a block at a time and hands each part of it to a sink: the
 // bytes between colour values, and each value after its key's '='. The sink
 // supplies
@@ -21,7 +54,6 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
                                                const char* readable_end,
                                                bool first_key, bool last,
                                                Sink& sink) {
-  constexpr std::size_t W = V::kWidth;
   char tail[kTail];
   // A key must start here or later: at the start, or where the last value
   // began.
@@ -31,32 +63,12 @@ ZORBU_KERNEL inline text_positions walk_values(const char* p, const char* end,
   std::size_t done = 0;
   // Only a whole block may be read where it stands.
   const char* const whole_end = whole_blocks_end(p, end, readable_end);
-  const auto whole_at = [whole_end](const char* at) { return at < whole_end; };
   while (p + done < end) {
     text_block block;
     mask_t equals;
-    if (done == 0 && whole_at(p)) {
-      const auto read_whole = [&] {
-        block = {p, V::load(p), W, low_bits(W)};
-        equals = V::eq(block.v, '=');
-        return (sink.stops(block.v) | equals) == 0;
-      };
-      if (read_whole()) {
-        // Whole blocks without a key, the bulk of most text, go through a
-        // loop of their own: with nothing else in it, it keeps its
-        // constants and pointers in registers.
-        sink.start_whole();
-        do {
-          sink.put_whole(p, block.v);
-          p += W;
-          // Blocks with no '=', '<' or '>', most of plain text, are told by
-          // one test where the target has it, and copied.
-          while (has_none_of<V> && whole_at(p) &&
-                 none_of<V>(V::load(p), '=', '<', '>')) {
-            sink.copy_whole(V::load(p));
-            p += W;
-          }
-        } while (whole_at(p) && read_whole());
+    if (done == 0 && p < whole_end) {
+      if (read_whole(p, block, equals, sink)) {
+        put_whole_run(p, whole_end, block, equals, sink);
         // The block that ended the run is read already, unless the run
         // ended near the end.
         if (block.at != p) continue;
