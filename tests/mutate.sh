@@ -61,7 +61,7 @@ edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime =
 edit close-text-kernel lib/simd/generic/plain_tags.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
 edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
-edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return tag_at(c, pieces.put_to(at, out));' 'return tag_at(c, out);'
+edit text-before-tag-kernel lib/simd/generic/rewrite_body.hpp 'return put_tag(c, pieces.put_to(at, out));' 'return put_tag(c, out);'
 edit text-before-first-cut-tag lib/simd/generic/rewrite_body.hpp '0, first_cut, out));' '0, 0, out));'
 edit invalid-writes-nothing lib/filter/filter_core.cpp '    if (count_lines(held) == closing_) {
       return invalid(invalid_reason::no_body);
@@ -122,9 +122,9 @@ edit tag-restart lib/simd/generic/rewrite_body.hpp 'p = text = from = tag.close 
 edit cut-shift lib/simd/generic/block_pieces.hpp 'return 2 * static_cast<std::size_t>(' 'return 1 * static_cast<std::size_t>('
 edit cut-shift-at-start lib/simd/generic/block_pieces.hpp '        shift = shift_at(done);' ''
 edit cut-written lib/simd/generic/rewrite_body.hpp 'cuts = cuts >> done << done;' ''
-edit cut-after-value lib/simd/generic/rewrite_body.hpp '      cuts &= ~low_bits(pieces.done);' ''
+edit cut-after-value lib/simd/generic/rewrite_body.hpp 'if (put_key<Far>(c, at, pieces)) cuts &= ~low_bits(pieces.done);' 'put_key<Far>(c, at, pieces);'
 edit cut-rest lib/simd/generic/rewrite_body.hpp '      out = pieces.put_rest(out);' ''
-edit cut-value-runs-on lib/simd/generic/rewrite_body.hpp 'for (done = pieces.done; done >= W; done -= W) p += W;' 'done = 0;'
+edit cut-value-runs-on lib/simd/generic/rewrite_body.hpp 'for (done = pieces.done; done >= V::kWidth; done -= V::kWidth) {' 'for (done = 0; done >= V::kWidth; done -= V::kWidth) {'
 edit cut-first-tag-after-value lib/simd/generic/rewrite_body.hpp 'if (done == 0) {' 'if (cuts != 0) {'
 edit text-run-keys lib/simd/generic/rewrite_body.hpp "if (eq_or_pair<V>(v, '=', '<'," "if (eq_or_pair<V>(v, '\\x01', '<',"
 edit text-run-tags lib/simd/generic/rewrite_body.hpp "'<', V::load(p + 1), 't') != 0) break;" "'<', V::load(p + 1), '\\x01') != 0) break;"

@@ -35,46 +35,39 @@ struct text_run {
   return {p, out};
 }
 
-// Rewrites a run of body lines, a block at a time. Kept whole, with its
-// state in locals and its steps in lambdas that are forced inline: the same
-// walk as a struct with a method a step (for a block, a key and a tag),
-// measured on GCC 12, ran 5.6% more instructions on untagged text with the
-// portable kernels, 3.6% on captions, and 2% on captions with SSE2, where
-// its fields no longer all stayed in registers.
+// How a block's walk ended.
+enum class walked { plain, written, at_tag };
 
-ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
-                                      const char* readable_end) {
-  constexpr std::size_t W = V::kWidth;
-  char tail[kTail];
-  alignas(64) char escaped[kEscapeOnce ? kEscapedBlock : 1];
-  const char* const start = b.in;
-  const char* p = start;
+// The walk of a run of body lines, a block at a time. Its state is the body
+// kernel's locals, which it refers to, and its methods are forced inline:
+// so the state stays in registers, where the same walk with the state in
+// the struct itself, measured on GCC 12, ran 5.6% more instructions on
+// untagged text with the portable kernels, 3.6% on captions, and 2% on
+// captions with SSE2.
+struct body_walk {
+  body_scan& b;
+  const char* const start;
+  const char* const end;
+  const char* const tags_end;
+  char* const escaped;  // room for a block escaped whole
+  const char*& p;
   // The bytes of the block at p that are written already: a value or a
   // tag that ran on from the block before.
-  std::size_t done = 0;
-  // The scan's fields live in locals while bytes are written: a write
-  // through a char pointer may alias them.
-  char* out = b.out;
-  bool first_key = b.first_key;
-  bool has_text = b.has_text;
-  const char* text = start;  // where the open segment's text began here
-  const char* tag_line = nullptr;
-  const char* from = start;  // where a key may start
-  const char* const tags_end = plain_tags_end(p, end, readable_end);
-  const char* const whole_end = whole_blocks_end(p, end, readable_end);
-  // A block that starts before this is read where it stands, and any value
-  // in it, with the byte before it, lies before end.
-  const char* const far_end =
-      reach_end(p, end, readable_end, W + 2 + 8 * kNameWords, kTail);
-  // Each block is read and classified once. Its keys cut it into pieces of
-  // text, written escaped in order between the values replaced; a time tag
-  // ends the block, and the next starts past it. Forced inline, so that
-  // blocks far from the end, nearly all, are walked with their size known
-  // and no test for the end of the text.
-  enum class walked { plain, written, at_tag };
-  const auto walk_block = [&](const text_block& block, auto far)
-                              __attribute__((always_inline))
-                                  ->walked {
+  std::size_t& done;
+  char*& out;
+  bool& first_key;
+  bool& has_text;
+  const char*& text;  // where the open segment's text began here
+  const char*& tag_line;
+  const char*& from;  // where a key may start
+
+  // Walks one block, read and classified once. Its keys cut it into pieces
+  // of text, written escaped in order between the values replaced; a time
+  // tag ends the block, and the next starts past it. A far block, as nearly
+  // all are, is walked with its size known and no test for the end of the
+  // text.
+  template <bool Far>
+  [[gnu::always_inline]] walked walk_block(const text_block& block) {
     // Keys cut at their '=', and time tags at their '<': a block with
     // neither brackets nor '=' is plain. A target that joins the two tests
     // before making a mask of them finds the cuts at once; another finds
@@ -100,27 +93,6 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       p += block.whole;
       return walked::written;
     }
-    // A time tag ends its line's segment and starts the next, whose text
-    // the next block starts.
-    const auto tag_at = [&](const char* c, char* tag_out)
-                            __attribute__((always_inline))
-                                ->walked {
-      const bool segment_has_text = has_text || c > text;
-      const written_tag tag =
-          c > start ? put_plain_tag(c, tags_end, segment_has_text, tag_out)
-                    : written_tag{nullptr, tag_out};
-      if (tag.close == nullptr) {
-        b = {c, tag_out, tag_line, first_key, segment_has_text, true};
-        return walked::at_tag;
-      }
-      out = tag.out;
-      p = text = from = tag.close + 1;
-      done = 0;
-      tag_line = c;
-      first_key = true;
-      has_text = false;
-      return walked::written;
-    };
     // A block whose first cut is a tag (a cut at a bracket), as most are in
     // captions, is escaped up to it where it stands; with nothing written
     // already, there is a cut. Copying the text instead where it has no
@@ -129,8 +101,9 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     if (done == 0) {
       const std::size_t first_cut = count_zeros(cuts);
       if ((brackets >> first_cut & 1) != 0) {
-        return tag_at(p + first_cut, put_escaped<V>(block.v, block.at, brackets,
-                                                    0, first_cut, out));
+        return put_tag(
+            p + first_cut,
+            put_escaped<V>(block.v, block.at, brackets, 0, first_cut, out));
       }
     }
     block_pieces pieces{block, brackets, escaped, done};
@@ -139,33 +112,9 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       const std::size_t at = count_zeros(cuts);
       cuts &= cuts - 1;
       const char* const c = p + at;
-      if (*c == '=') {
-        if (!is_key(c, from, far ? nullptr : end, first_key)) continue;
-        out = pieces.put_to(at + 1, out);
-        const char* const after = c + 1;
-        if (!first_key) {
-          // The key's quote, and the value after it, neither a bracket.
-          from = put_value<decltype(far)::value>(after, end, false, out);
-          pieces.skip_plain_to(static_cast<std::size_t>(from - p));
-          continue;
-        }
-        // A value that starts at or past end is decided once the run is
-        // walked, below; the key stays the first meanwhile.
-        if (!far && end - after <= 1) continue;
-        first_key = false;
-        // A value that a time tag may cut short waits for the tag to be
-        // decided: if it ends the segment, there is none; if not, no
-        // colour name starts "ti".
-        if (*after == '<' && std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {
-          continue;
-        }
-        from = put_value<decltype(far)::value>(after, end, true, out);
-        pieces.skip_to(static_cast<std::size_t>(from - p));
-      } else {
-        return tag_at(c, pieces.put_to(at, out));
-      }
-      // Nothing that the value or the tag covered is cut again.
-      cuts &= ~low_bits(pieces.done);
+      if (*c != '=') return put_tag(c, pieces.put_to(at, out));
+      // Nothing that a first key's value covered is cut again.
+      if (put_key<Far>(c, at, pieces)) cuts &= ~low_bits(pieces.done);
     }
     if (pieces.done <= block.whole) {
       out = pieces.put_rest(out);
@@ -174,16 +123,128 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
       return walked::written;
     }
     // A value may run on into the blocks after.
-    for (done = pieces.done; done >= W; done -= W) p += W;
+    for (done = pieces.done; done >= V::kWidth; done -= V::kWidth) {
+      p += V::kWidth;
+    }
     return walked::written;
-  };
+  }
+
+  // Writes the key whose '=' is at c, at of the block's pieces, and its
+  // value; returns true when that was the first key's value, which the
+  // block's later cuts may fall in.
+  template <bool Far>
+  [[gnu::always_inline]] bool put_key(const char* c, std::size_t at,
+                                      block_pieces& pieces) {
+    if (!is_key(c, from, Far ? nullptr : end, first_key)) return false;
+    out = pieces.put_to(at + 1, out);
+    const char* const after = c + 1;
+    if (!first_key) {
+      // The key's quote, and the value after it, neither a bracket.
+      from = put_value<Far>(after, end, false, out);
+      pieces.skip_plain_to(static_cast<std::size_t>(from - p));
+      return false;
+    }
+    // A value that starts at or past end is decided once the run is
+    // walked; the key stays the first meanwhile.
+    if (!Far && end - after <= 1) return false;
+    first_key = false;
+    // A value that a time tag may cut short waits for the tag to be
+    // decided: if it ends the segment, there is none; if not, no colour
+    // name starts "ti".
+    if (*after == '<' && std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {
+      return false;
+    }
+    from = put_value<Far>(after, end, true, out);
+    pieces.skip_to(static_cast<std::size_t>(from - p));
+    return true;
+  }
+
+  // Writes the time tag at c, whose text before it ends at tag_out, as an
+  // opening tag, ending its line's segment and starting the next, whose
+  // text the next block starts; at_tag when the tag is left to the caller.
+  [[gnu::always_inline]] walked put_tag(const char* c, char* tag_out) {
+    const bool segment_has_text = has_text || c > text;
+    const written_tag tag =
+        c > start ? put_plain_tag(c, tags_end, segment_has_text, tag_out)
+                  : written_tag{nullptr, tag_out};
+    if (tag.close == nullptr) {
+      b = {c, tag_out, tag_line, first_key, segment_has_text, true};
+      return walked::at_tag;
+    }
+    out = tag.out;
+    p = text = from = tag.close + 1;
+    done = 0;
+    tag_line = c;
+    first_key = true;
+    has_text = false;
+    return walked::written;
+  }
+
+  // Ends the run where the walk stopped short of a tag, and writes its
+  // state to the scan. A first key whose '=' ends the text, or stands one
+  // byte before its end, was passed over by the walk: its value starts past
+  // end, on the next line, which the caller decides; one past the very end
+  // is none. Told here rather than in the walk, where a flag would cost
+  // every block a register.
+  [[gnu::always_inline]] void end_run() {
+    bool value_at_end = false;
+    if (first_key && end - from >= 2 && is_first_key_at(end - 2, from)) {
+      first_key = false;
+      value_at_end = true;
+    } else if (first_key && end > from && is_first_key_at(end - 1, from)) {
+      first_key = false;
+    }
+    b.in = p + done;
+    b.out = out;
+    b.tag_line = tag_line;
+    b.first_key = first_key;
+    b.has_text = has_text || p + done > text;
+    b.at_tag = false;
+    b.value_at_end = value_at_end;
+  }
+};
+
+// Rewrites a run of body lines, as kernels::rewrite_body says.
+ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
+                                      const char* readable_end) {
+  constexpr std::size_t W = V::kWidth;
+  char tail[kTail];
+  alignas(64) char escaped[kEscapeOnce ? kEscapedBlock : 1];
+  const char* const start = b.in;
+  const char* p = start;
+  std::size_t done = 0;
+  // The scan's fields live in locals while bytes are written: a write
+  // through a char pointer may alias them.
+  char* out = b.out;
+  bool first_key = b.first_key;
+  bool has_text = b.has_text;
+  const char* text = start;
+  const char* tag_line = nullptr;
+  const char* from = start;
+  body_walk walk{.b = b,
+                 .start = start,
+                 .end = end,
+                 .tags_end = plain_tags_end(p, end, readable_end),
+                 .escaped = escaped,
+                 .p = p,
+                 .done = done,
+                 .out = out,
+                 .first_key = first_key,
+                 .has_text = has_text,
+                 .text = text,
+                 .tag_line = tag_line,
+                 .from = from};
+  const char* const whole_end = whole_blocks_end(p, end, readable_end);
+  // A block that starts before this is read where it stands, and any value
+  // in it, with the byte before it, lies before end.
+  const char* const far_end =
+      reach_end(p, end, readable_end, W + 2 + 8 * kNameWords, kTail);
   // Blocks far from the end first, then the rest, which may be copied to
   // be read. The loops are apart so that the far one calls out only for a
   // tag or a run of text, and keeps its registers. Two plain blocks in a
   // row start a run of text.
   for (bool after_plain = false; p < far_end;) {
-    const walked w =
-        walk_block({p, V::load(p), W, ~mask_t{0}}, std::true_type{});
+    const walked w = walk.walk_block<true>({p, V::load(p), W, ~mask_t{0}});
     if (w == walked::at_tag) return;
     const bool plain = w == walked::plain;
     if (has_none_of<V> && plain && after_plain) {
@@ -194,27 +255,10 @@ ZORBU_KERNEL inline void rewrite_body(body_scan& b, const char* end,
     after_plain = plain;
   }
   while (p + done < end) {
-    if (walk_block(block_from(p, whole_end, end, readable_end, tail),
-                   std::false_type{}) == walked::at_tag) {
+    if (walk.walk_block<false>(block_from(p, whole_end, end, readable_end,
+                                          tail)) == walked::at_tag) {
       return;
     }
   }
-  // A first key whose '=' ends the text, or stands one byte before its end,
-  // was passed over above: its value starts past end, on the next line,
-  // which the caller decides; one past the very end is none. Told here
-  // rather than in the walk, where a flag would cost every block a register.
-  bool value_at_end = false;
-  if (first_key && end - from >= 2 && is_first_key_at(end - 2, from)) {
-    first_key = false;
-    value_at_end = true;
-  } else if (first_key && end > from && is_first_key_at(end - 1, from)) {
-    first_key = false;
-  }
-  b.in = p + done;
-  b.out = out;
-  b.tag_line = tag_line;
-  b.first_key = first_key;
-  b.has_text = has_text || p + done > text;
-  b.at_tag = false;
-  b.value_at_end = value_at_end;
+  walk.end_run();
 }
