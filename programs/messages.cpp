@@ -77,10 +77,9 @@ std::string_view for_status(status result) {
       return kUnreadable;
     case status::out_of_memory:
       return kOutOfMemory;
+    // A run of the filter over a source and a sink ends in none of the
+    // last three, and done has no message.
     case status::unwritable:
-      break;
-    // A run of the filter over a source and a sink ends in none of these
-    // but done, which has no message.
     case status::done:
     case status::output_full:
     case status::misuse:

@@ -29,10 +29,9 @@ zorbu_result result_of(zorbu::status ended) {
       return ZORBU_INVALID;
     case zorbu::status::out_of_memory:
       return ZORBU_OUT_OF_MEMORY;
-    case zorbu::status::misuse:
-      break;
     // The interface reads and writes only the caller's memory, never a
-    // source or a sink, so these cannot come from its calls.
+    // source or a sink, so the last two cannot come from its calls.
+    case zorbu::status::misuse:
     case zorbu::status::unreadable:
     case zorbu::status::unwritable:
       break;
