@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 #include "filter/pull_driver.hpp"
 #include "memory_io.hpp"
 #include "rt/lines.hpp"

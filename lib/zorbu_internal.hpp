@@ -5,7 +5,7 @@
 // every byte.
 #pragma once
 
-#include "buffers/byte_buffers.hpp"
-#include "filter/status.hpp"
+#include "common/byte_buffers.hpp"
+#include "common/status.hpp"
 #include "filter/pull_driver.hpp"
 #include "simd/kernels.hpp"

@@ -31,12 +31,12 @@ cmake --build "$work/build" -j2 >/dev/null
 names=() files=() olds=() news=()
 edit() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
 
-edit colour-code lib/format/rt_format.hpp '"#ffa500"' '"#ffa501"'
-edit colour-code-olive lib/format/rt_format.hpp '{"olive", "#808000"}' '{"olive", "#808001"}'
-edit colour-code-silver lib/format/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
-edit colour-name lib/format/rt_format.hpp '{"gray", ' '{"grav", '
-edit colour-name-quote lib/format/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
-edit window-word lib/format/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
+edit colour-code lib/common/rt_format.hpp '"#ffa500"' '"#ffa501"'
+edit colour-code-olive lib/common/rt_format.hpp '{"olive", "#808000"}' '{"olive", "#808001"}'
+edit colour-code-silver lib/common/rt_format.hpp '"#c0c0c0"' '"#c0c0c1"'
+edit colour-name lib/common/rt_format.hpp '{"gray", ' '{"grav", '
+edit colour-name-quote lib/common/rt_format.hpp "names.bytes[i][name.size()] = '\"';" "names.bytes[i][name.size()] = 'x';"
+edit window-word lib/common/rt_format.hpp 'kWindowTag = "window";' 'kWindowTag = "windows";'
 edit escape-brace lib/simd/generic/escape.hpp 'static_cast<unsigned char>(c) + kBraceStep);' 'static_cast<unsigned char>(c) + kBraceStep + 1);'
 edit escape-last-byte lib/simd/avx512/kernels.cpp 'last * 0x01010101U;' 'last * 0x01U;'
 edit escape-group-row lib/simd/avx2/kernels.cpp '(0xff << kRowShift)' '(0x7f << kRowShift)'
@@ -44,7 +44,7 @@ edit escape-second-half lib/simd/avx2/kernels.cpp 'if (count > 32) {' 'if (count
 edit tag-pair-both lib/simd/avx2/kernels.cpp '_mm256_and_si256(is(h, b), is(g, c))' '_mm256_or_si256(is(h, b), is(g, c))'
 edit tag-pair-high lib/simd/avx2/kernels.cpp 'half(v.hi, w.hi) << 32;' 'half(v.hi, w.lo) << 32;'
 edit escape-scalar lib/rt/text_converter.cpp 'return put_bytes(out, kEscapedClose);' 'return put_bytes(out, kEscapedClose.substr(1));'
-edit line-limit lib/format/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
+edit line-limit lib/common/rt_format.hpp 'kMaxLine = 1023;' 'kMaxLine = 1024;'
 edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 1000'
 edit first-line-markup lib/filter/filter_core.cpp 'text_converter markup(simd::text_kind::markup, kernels_);' 'text_converter markup(simd::text_kind::timed_text, kernels_);'
 edit font-rule lib/filter/filter_core.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
@@ -57,7 +57,7 @@ edit self-closing-slash lib/rt/tag_search.cpp "self_closing = str[gt - 1] == '/'
 edit self-closing-rewrite lib/rt/body_writer.cpp "tag[tag.size() - 2] == '/'" "tag[tag.size() - 2] == '\\\\'"
 edit one-tag-a-line lib/rt/body_writer.cpp 'if (line == s.tag_line) return false;' ''
 edit one-tag-a-line-kernel lib/simd/generic/plain_tags.hpp "c[-1] == '\\n' ? plain_tag_close" 'true ? plain_tag_close'
-edit close-text lib/format/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
+edit close-text lib/common/rt_format.hpp 'kCloseTime = "</time>";' 'kCloseTime = "</tim>";'
 edit close-text-kernel lib/simd/generic/plain_tags.hpp 'kCloseWord = word_of(kCloseTime);' 'kCloseWord = word_of("</tim>>");'
 edit text-before-tag lib/rt/body_writer.cpp 'segment_.add(line.substr(0, *tag_.start), readable_end_);' ''
 edit text-before-a-later-tag lib/rt/body_writer.cpp '.convert_text(candidate, tag.data(), readable_end_, b.out,' '.convert_text(candidate, candidate, readable_end_, b.out,'
@@ -73,7 +73,7 @@ edit no-window lib/filter/filter_core.cpp '    if (closing_ == 0) return invalid
 edit reason-empty lib/filter/filter_core.cpp 'return invalid(invalid_reason::empty);' 'return invalid(invalid_reason::no_body);'
 edit reason-no-window lib/filter/filter_core.cpp 'return invalid(invalid_reason::no_window);' 'return invalid(invalid_reason::empty);'
 edit reason-no-body lib/filter/filter_core.cpp '      return invalid(invalid_reason::no_body);' '      return invalid(invalid_reason::no_window);'
-edit reason-text lib/filter/status.hpp '"no body lines"' '"no body line"'
+edit reason-text lib/common/status.hpp '"no body lines"' '"no body line"'
 edit reason-unread lib/filter/pull_driver.cpp 'if (why != nullptr) *why = invalid_reason::first_line_unread;' ''
 edit reason-stream lib/api/zorbu.cpp 'zorbu::reason_text(stream->stream->reason())' 'zorbu::reason_text(zorbu::invalid_reason::none)'
 edit reason-one-shot lib/filter/one_shot.cpp '  while (!core.known_valid() &&' '  while (false &&'
@@ -142,9 +142,9 @@ edit stage-chunk lib/simd/generic/convert_text.hpp '    out = escape_stage(stage
     s = stage;
   }
   char* finish()'
-edit message-invalid lib/filter/status.hpp '"invalid rt file"' '"invalid rt-file"'
+edit message-invalid lib/common/status.hpp '"invalid rt file"' '"invalid rt-file"'
 edit message-usage programs/messages.hpp '"usage: zorbu filename"' '"usage: zorbu file"'
-edit message-memory lib/filter/status.hpp '"out of memory"' '"no memory"'
+edit message-memory lib/common/status.hpp '"out of memory"' '"no memory"'
 edit message-newline programs/messages.cpp '  line.put_plain(message);
   line.put_plain("\n");' '  line.put_plain(message);
   line.put_plain(" ");'
@@ -195,9 +195,9 @@ edit one-shot-short lib/filter/one_shot.cpp 'fits ? status::done : status::outpu
 edit result-output-full lib/api/zorbu.cpp '      return ZORBU_OUTPUT_FULL;' '      return ZORBU_DONE;'
 edit result-invalid lib/api/zorbu.cpp '      return ZORBU_INVALID;' '      return ZORBU_MISUSE;'
 edit bound-constant include/zorbu.h '(size_t)(n)*3 + (size_t)64)' '(size_t)(n)*3 + (size_t)32)'
-edit one-shot-in-place lib/buffers/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
-edit one-shot-fills-what-fits lib/buffers/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'
-edit one-shot-short-room lib/buffers/byte_buffers.cpp '    if (n < size_) ok_ = false;' ''
+edit one-shot-in-place lib/common/byte_buffers.cpp '    placed_ = size_;' '    placed_ = 0;'
+edit one-shot-fills-what-fits lib/common/byte_buffers.cpp 'std::min(size_, dst_.size() - placed_);' 'size_ <= dst_.size() - placed_ ? size_ : 0;'
+edit one-shot-short-room lib/common/byte_buffers.cpp '    if (n < size_) ok_ = false;' ''
 edit into-replaced-mode programs/partial_output.cpp 'if (replacing && S_ISREG(existing.st_mode) &&' 'if (false &&'
 edit into-replaced-setuid programs/partial_output.cpp 'existing.st_mode & 0777' 'existing.st_mode & 07777'
 edit into-write-reason programs/into_folder.cpp 'return message::report(given, message::kCannotWrite,' 'return message::report(given, message::kUnwritable,'
@@ -219,7 +219,7 @@ edit py-kernels-nul python/zorbu/_stream.py 'if kernels is not None and "\0" in 
 edit py-reason python/zorbu/_stream.py '_raise_for(result, lambda: _lib.zorbu_invalid_reason(stream))' '_raise_for(result, lambda: None)'
 edit py-filename python/zorbu/_sources.py 'error.filename = _source_name(src)' 'pass'
 edit py-pickle python/zorbu/_library.py '        return type(self), (self.reason, self.filename)' '        return type(self), (self.reason,)'
-edit read-carry lib/buffers/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
+edit read-carry lib/common/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
 
 # Returns true when an edit's file belongs to a set of kernels that this
 # processor cannot run, so that no test here can reach the edit.

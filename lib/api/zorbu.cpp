@@ -8,8 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "common/status.hpp"
 #include "filter/one_shot.hpp"
-#include "filter/status.hpp"
 #include "filter/push_stream.hpp"
 #include "simd/kernels.hpp"
 

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "buffers/byte_buffers.hpp"
-#include "filter/status.hpp"
+#include "common/byte_buffers.hpp"
+#include "common/status.hpp"
 #include "rt/body_writer.hpp"
 #include "simd/kernels.hpp"
 

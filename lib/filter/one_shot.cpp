@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 #include "filter/filter_core.hpp"
 #include "rt/body_writer.hpp"
 
@@ -37,8 +37,7 @@ invalid_reason judge_one_shot(std::string_view input,
   block_reader reader(input);
   output_buffer out(sink, {room, sizeof room});
   filter_core core(reader, out, kernels, kJudgeStep, kJudgeStep);
-  while (!core.known_valid() &&
-         core.step() == filter_core::progress::again) {
+  while (!core.known_valid() && core.step() == filter_core::progress::again) {
   }
   return core.reason();
 }

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "filter/status.hpp"
+#include "common/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {

@@ -37,8 +37,8 @@ std::size_t filter_storage_for(std::size_t block) {
 }
 
 status filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block, const simd::kernels& kernels,
-                  invalid_reason* why) {
+                 std::size_t block, const simd::kernels& kernels,
+                 invalid_reason* why) {
   const storage_layout layout = layout_for(block);
   if (storage.size() < layout.total()) return status::out_of_memory;
   block_reader reader(in, storage.subspan(0, layout.reader));
@@ -62,7 +62,7 @@ status filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
 }
 
 status filter_rt(byte_source& in, byte_sink& out, std::size_t block,
-                  const simd::kernels& kernels, invalid_reason* why) {
+                 const simd::kernels& kernels, invalid_reason* why) {
   const std::size_t size = filter_storage_for(block);
   // Not new (std::nothrow): it reports failure by throwing inside, and with
   // no memory left for the exception either, that ends in std::terminate.

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "buffers/byte_buffers.hpp"
-#include "filter/status.hpp"
+#include "common/byte_buffers.hpp"
+#include "common/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {
@@ -22,11 +22,11 @@ std::size_t filter_storage_for(std::size_t block);
 // file; after a failed read, writes nothing that depends on what is missing.
 // For an invalid input, sets *why, where given, to the reason.
 status filter_rt(byte_source& in, byte_sink& out, std::span<char> storage,
-                  std::size_t block, const simd::kernels& kernels,
-                  invalid_reason* why = nullptr);
+                 std::size_t block, const simd::kernels& kernels,
+                 invalid_reason* why = nullptr);
 
 // The same with storage of its own; out_of_memory when it cannot be had.
 status filter_rt(byte_source& in, byte_sink& out, std::size_t block,
-                  const simd::kernels& kernels, invalid_reason* why = nullptr);
+                 const simd::kernels& kernels, invalid_reason* why = nullptr);
 
 }  // namespace zorbu

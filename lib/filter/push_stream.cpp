@@ -82,8 +82,7 @@ void push_stream::step() {
   assert(parts_->out.ok());
 }
 
-status push_stream::push(std::string_view& in,
-                                      std::span<char>& out) {
+status push_stream::push(std::string_view& in, std::span<char>& out) {
   pushed_ = true;
   // An invalid input stays invalid, ended or not; a valid one ended takes
   // nothing more.
@@ -110,7 +109,7 @@ status push_stream::finish(std::span<char>& out) {
     if (!drain(out)) return status::output_full;
     if (last_ == filter_core::progress::finished) {
       return parts_->run.result() == status::done ? status::done
-                                                        : status::invalid;
+                                                  : status::invalid;
     }
     step();
   }

@@ -11,9 +11,9 @@
 #include <span>
 #include <string_view>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
+#include "common/status.hpp"
 #include "filter/filter_core.hpp"
-#include "filter/status.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 #include "rt/tag_search.hpp"
 #include "rt/text_converter.hpp"
 #include "simd/kernels.hpp"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "format/rt_format.hpp"
+#include "common/rt_format.hpp"
 #include "simd/find_byte.hpp"
 
 namespace zorbu {

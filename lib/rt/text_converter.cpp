@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 
 namespace zorbu {
 
@@ -60,8 +60,8 @@ enum class value_found : std::uint8_t {
 
 // Copies the value_at bytes before a value (escaped in timed text), as many
 // as the piece has, then replaces a value that is in the table.
-value_found pass_value(const char*& p, const char* end, bool last,
-                       bool markup, std::uint64_t& value_at, char*& out) {
+value_found pass_value(const char*& p, const char* end, bool last, bool markup,
+                       std::uint64_t& value_at, char*& out) {
   // The value starts just past the key's quote, at most one byte on.
   const auto step = static_cast<std::size_t>(
       std::min<std::uint64_t>(value_at, static_cast<std::uint64_t>(end - p)));
@@ -105,8 +105,7 @@ std::size_t text_converter::run(const char* data, std::size_t size, bool last,
   const char* used = end;
   for (;;) {
     if (state == mode::at_value) {
-      const value_found value =
-          pass_value(p, end, last, markup, value_at, out);
+      const value_found value = pass_value(p, end, last, markup, value_at, out);
       if (value == value_found::beyond_piece) break;
       if (value == value_found::needs_more) {
         used = p;

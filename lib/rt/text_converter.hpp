@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "format/rt_format.hpp"
+#include "common/rt_format.hpp"
 #include "simd/kernels.hpp"
 
 namespace zorbu {

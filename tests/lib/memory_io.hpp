@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 
 namespace zorbu {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "../kernels.hpp"
-#include "format/rt_format.hpp"
+#include "common/rt_format.hpp"
 
 // Attributes a target may give its kernels, defined before this file.
 #ifndef ZORBU_KERNEL

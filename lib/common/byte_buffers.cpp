@@ -1,4 +1,4 @@
-#include "buffers/byte_buffers.hpp"
+#include "common/byte_buffers.hpp"
 
 namespace zorbu {
 
