@@ -129,9 +129,10 @@ struct body_walk {
     return walked::written;
   }
 
-  // Writes the key whose '=' is at c, at of the block's pieces, and its
-  // value; returns true when that was the first key's value, which the
-  // block's later cuts may fall in.
+  // Where the '=' at c, `at` bytes into the block, ends a colour key:
+  // writes the pieces before it, the '=' and the value. Returns true when
+  // it wrote a first key's value, which later cuts of the block may fall
+  // in; false for any other '='.
   template <bool Far>
   [[gnu::always_inline]] bool put_key(const char* c, std::size_t at,
                                       block_pieces& pieces) {
