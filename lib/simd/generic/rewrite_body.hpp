@@ -113,6 +113,7 @@ struct body_walk {
       cuts &= cuts - 1;
       const char* const c = p + at;
       if (*c != '=') return put_tag(c, pieces.put_to(at, out));
+      if (!is_key(c, from, Far ? nullptr : end, first_key)) continue;
       // Nothing that a first key's value covered is cut again.
       if (put_key<Far>(c, at, pieces)) cuts &= ~low_bits(pieces.done);
     }
@@ -129,14 +130,14 @@ struct body_walk {
     return walked::written;
   }
 
-  // Where the '=' at c, `at` bytes into the block, ends a colour key:
-  // writes the pieces before it, the '=' and the value. Returns true when
-  // it wrote a first key's value, which later cuts of the block may fall
-  // in; false for any other '='.
+  // Writes the pieces of the block before the key's '=' at c, `at` bytes
+  // in, the '=' and the key's value. Returns true when it wrote a first
+  // key's value, which later cuts of the block may fall in. The loop over
+  // cuts tells keys from other '=' itself: with that test in here, the
+  // portable kernels on aarch64 ran 2-3% more instructions.
   template <bool Far>
   [[gnu::always_inline]] bool put_key(const char* c, std::size_t at,
                                       block_pieces& pieces) {
-    if (!is_key(c, from, Far ? nullptr : end, first_key)) return false;
     out = pieces.put_to(at + 1, out);
     const char* const after = c + 1;
     if (!first_key) {
