@@ -37,7 +37,7 @@ def opening_line(path):
             if re.search(r"[.:]$", text):
                 break
     sentence = re.split(r"(?<=[.;])\s|:\s*$", " ".join(words))[0].rstrip(".;:")
-    while len(sentence) > 80 and re.search(r"[,:;]", sentence):
+    while len(sentence) > 100 and re.search(r"[,:;]", sentence):
         sentence = re.split(r"[,:;](?!.*[,:;])", sentence)[0]
     return sentence
 
