@@ -106,6 +106,14 @@ struct body_walk {
             put_escaped<V>(block.v, block.at, brackets, 0, first_cut, out));
       }
     }
+    return walk_cuts<Far>(block, brackets, cuts);
+  }
+
+  // Writes a block with cuts in it piece by piece: the text between them
+  // escaped, each key's value replaced, up to the first tag.
+  template <bool Far>
+  [[gnu::always_inline]] walked walk_cuts(const text_block& block,
+                                          mask_t brackets, mask_t cuts) {
     block_pieces pieces{block, brackets, escaped, done};
     pieces.escape_whole();
     while (cuts != 0) {
