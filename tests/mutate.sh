@@ -184,6 +184,7 @@ edit into-stdin programs/into_folder.cpp 'if (given == "-") return message::repo
 edit stream-takes-input lib/filter/push_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
 edit stream-drain lib/filter/push_stream.cpp 'return n == pending.size();' 'return true;'
 edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::progress::finished) return status::invalid;' 'if (last_ == filter_core::progress::finished) return status::done;'
+edit stream-finish-invalid lib/filter/push_stream.cpp 'progress::finished) return parts_->run.result();' 'progress::finished) return status::done;'
 edit stream-push-after-finish lib/filter/push_stream.cpp 'if (ended_) return status::misuse;' ''
 edit set-kernels-after-push lib/filter/push_stream.cpp 'if (pushed_) return status::misuse;' ''
 edit push-counts-as-pushed lib/filter/push_stream.cpp '  pushed_ = true;

@@ -107,10 +107,8 @@ status push_stream::finish(std::span<char>& out) {
   }
   for (;;) {
     if (!drain(out)) return status::output_full;
-    if (last_ == filter_core::progress::finished) {
-      return parts_->run.result() == status::done ? status::done
-                                                  : status::invalid;
-    }
+    // The run ends done or invalid, which is what finish returns.
+    if (last_ == filter_core::progress::finished) return parts_->run.result();
     step();
   }
 }
