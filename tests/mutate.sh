@@ -112,7 +112,7 @@ edit plain-tag-self-closing lib/simd/generic/plain_tags.hpp "const bool self_clo
 edit plain-tag-slash-shape lib/simd/generic/plain_tags.hpp "(next == '/' && close != c + kAfterName + 1)" '(false)'
 edit plain-tags-end lib/simd/generic/plain_tags.hpp 'return reach_end(p, end, readable_end, kPlainTag, kTagReach);' 'return reach_end(p, end, readable_end, 6, kTagReach);'
 edit reach-end lib/simd/generic/block_walk.hpp 'smaller(to_end - text, to_readable - readable) + 1' 'smaller(to_end - text, to_readable - readable) + 2'
-edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {" "false) {"
+edit value-before-a-tag lib/simd/generic/rewrite_body.hpp "std::memcmp(after + kNameAt, kTimeTag.data(), kTimeTag.size()) == 0) {" "false) {"
 edit value-on-next-line lib/simd/generic/rewrite_body.hpp '    value_at_end = true;' '    value_at_end = false;'
 edit value-on-next-line-resumed lib/rt/body_writer.cpp 'b.has_text, b.value_at_end);' 'b.has_text, false);'
 edit value-on-next-line-settles lib/rt/body_writer.cpp '    if (!segment_.settled()) {

@@ -160,8 +160,11 @@ struct body_walk {
     first_key = false;
     // A value that a time tag may cut short waits for the tag to be
     // decided: if it ends the segment, there is none; if not, no colour
-    // name starts "ti".
-    if (*after == '<' && std::memcmp(after + 1, kTimeTag.data(), 4) == 0) {
+    // name starts "ti". Near the end, "<time" is looked for only where it
+    // fits before end: the text ends there, and past it may not be read.
+    if (*after == '<' &&
+        (Far || static_cast<std::size_t>(end - after) >= kAfterName) &&
+        std::memcmp(after + kNameAt, kTimeTag.data(), kTimeTag.size()) == 0) {
       return false;
     }
     from = put_value<Far>(after, end, true, out);
