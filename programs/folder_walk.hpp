@@ -1,11 +1,13 @@
 // The folders that --into is given: the rt files of the tree under each,
-// found as the tree is read, so that a tree of any size takes memory for
-// its depth alone.
+// found as the tree is read, each opened from the folder that lists it, so
+// that no path is too long and no folder swapped above changes what is
+// read.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 
 namespace zorbu {
 
@@ -13,9 +15,10 @@ namespace zorbu {
 class walk_visitor {
  public:
   virtual ~walk_visitor() = default;
-  // An rt file, at path.
-  virtual void file(const std::string& path) = 0;
-  // A folder under path that could not be opened or read, with errno.
+  // An rt file, named `name` in the open folder `folder`, at path.
+  virtual void file(int folder, const char* name, const std::string& path) = 0;
+  // A folder under path that could not be opened or read, with errno;
+  // ESTALE when a folder closed to spare descriptors was moved meanwhile.
   virtual void unreadable(const std::string& path, int error) = 0;
 };
 
@@ -26,8 +29,12 @@ bool has_rt_name(std::string_view name);
 // path is `path`, and hands the visitor each file that has an rt name and
 // is no folder, by its path from `path` on. A symbolic link to a folder is
 // not entered, and neither is the folder `skip` describes: the output
-// folder, which would otherwise be converted again. `path` is
-// given back as it came.
+// folder, which would otherwise be converted again. `path` is given back
+// as it came.
+//
+// Memory: the folders from `folder` down to the one being read, and the
+// names still to visit in those of them that were closed to keep within
+// the descriptors of folders_kept_open().
 void walk_folder(int folder, std::string& path, const struct stat& skip,
                  walk_visitor& visitor);
 

@@ -71,11 +71,17 @@ class folder_run final : public walk_visitor {
   }
 
   // Converts a file given by name, or every rt file under a folder.
-  void argument(const char* given) { convert(given, true); }
+  void argument(const char* given) { convert(AT_FDCWD, given, given, true); }
 
-  void file(const std::string& path) override { convert(path.c_str(), false); }
+  void file(int folder, const char* name, const std::string& path) override {
+    convert(folder, name, path, false);
+  }
+  // A folder whose files are unknown counts as one file that failed.
   void unreadable(const std::string& path, int error) override {
-    count(message::report(path, message::kCannotOpen, std::strerror(error)), 0);
+    count(error == ESTALE ? message::report(path, message::kFolderMoved)
+                          : message::report(path, message::kCannotOpen,
+                                            std::strerror(error)),
+          0);
   }
 
   // Ends the run: clears the progress line and says what failed.
@@ -91,16 +97,20 @@ class folder_run final : public walk_visitor {
     if (!converted) ++failed_;
     progress_.file_done(bytes);
   }
-  // Converts a file, or with may_walk walks a folder; the file is counted,
-  // the folder is not, only the files under it.
-  void convert(const char* file, bool may_walk) {
+  // Converts the file `name` in folder, whose path is given, or with
+  // may_walk walks a folder; the file is counted, the folder is not, only
+  // the files under it.
+  void convert(int folder, const char* name, std::string_view given,
+               bool may_walk) {
     std::uint64_t bytes = 0;
-    const std::optional<bool> converted = convert_one(file, may_walk, bytes);
+    const std::optional<bool> converted =
+        convert_one(folder, name, given, may_walk, bytes);
     if (converted) count(*converted, bytes);
   }
-  std::optional<bool> convert_one(const char* file, bool may_walk,
+  std::optional<bool> convert_one(int folder, const char* name,
+                                  std::string_view given, bool may_walk,
                                   std::uint64_t& bytes);
-  void walk(int folder, const char* given);
+  void walk(int folder, std::string_view given);
 
   output_tree& tree_;
   std::span<char> storage_;
@@ -115,16 +125,18 @@ class folder_run final : public walk_visitor {
 
 // Converts one input; returns false when it failed, which it has reported,
 // and nothing for a folder, walked instead.
-std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
+std::optional<bool> folder_run::convert_one(int folder, const char* name,
+                                            std::string_view given,
+                                            bool may_walk,
                                             std::uint64_t& bytes) {
-  const std::string_view given = file;
   if (given == "-") return message::report(given, message::kNoName);
   // A folder that climbs out of the output folder is said once, as a file.
   const output_path path = output_path_of(given);
   if (path.climbs) return message::report(given, message::kLeavesFolder);
   // Not blocking, so that a FIFO with no writer reads as empty instead of
   // stopping the run; the reader waits for data like any other.
-  const int input = ::open(file, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int input =
+      ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (input < 0) {
     return message::report(given, message::kCannotOpen, std::strerror(errno));
   }
@@ -134,7 +146,7 @@ std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
     if (same_file(input_stat, root_)) {
       ::close(input);
     } else {
-      walk(input, file);
+      walk(input, given);
     }
     return std::nullopt;
   }
@@ -164,7 +176,7 @@ std::optional<bool> folder_run::convert_one(const char* file, bool may_walk,
 }
 
 // Walks the folder given, open as folder.
-void folder_run::walk(int folder, const char* given) {
+void folder_run::walk(int folder, std::string_view given) {
   path_.assign(given);
   walk_folder(folder, path_, root_, *this);
 }
@@ -182,12 +194,6 @@ std::size_t files_given(std::span<char* const> files) {
     }
   }
   return files.size();
-}
-
-// Ends a run that could not start: every file failed.
-int give_up(std::size_t files) {
-  say_failed(files, files);
-  return kExitNothingDone;
 }
 
 }  // namespace
@@ -211,12 +217,12 @@ int convert_into_folder(std::span<char* const> args,
       static_cast<char*>(std::malloc(size)), &std::free);
   if (!storage) {
     message::say_error(message::kOutOfMemory);
-    return give_up(files.size());
+    return kExitNothingDone;
   }
   const int root = make_output_folder(args[0]);
   if (root < 0) {
     message::report(args[0], message::kCannotMakeFolder, std::strerror(errno));
-    return give_up(files.size());
+    return kExitNothingDone;
   }
   remove_partial_on_signals();
   output_tree tree(root);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 
 #include "fd_io.hpp"
@@ -14,20 +15,26 @@ namespace {
 // Returns the cursor to the start of the line and erases it.
 constexpr std::string_view kEraseLine = "\r\033[K";
 
-// Set while a status line stands on the terminal, unended.
-bool status_shown = false;
+// Set while a status line stands on the terminal, unended; read by the
+// handler of the signals that end a run.
+volatile std::sig_atomic_t status_shown = 0;
 
 // A line of standard error built in pieces and written in one write when it
-// fits, after what clears a status line.
+// fits, after what clears a status line. status_shown stays set until the
+// line that ends the status line is written, so that a signal at any moment
+// in between still finds the status line to clear.
 class line_writer {
  public:
-  line_writer() {
-    if (status_shown) put_plain(kEraseLine);
-    status_shown = false;
+  explicit line_writer(bool is_status = false) : is_status_(is_status) {
+    if (status_shown != 0) put_plain(kEraseLine);
   }
   line_writer(const line_writer&) = delete;
   line_writer& operator=(const line_writer&) = delete;
-  ~line_writer() { flush(); }
+  ~line_writer() {
+    if (is_status_) status_shown = 1;
+    flush();
+    if (!is_status_) status_shown = 0;
+  }
 
   void put_plain(std::string_view text) {
     while (!text.empty()) {
@@ -63,6 +70,7 @@ class line_writer {
     size_ = 0;
   }
 
+  bool is_status_;
   char line_[4096];
   std::size_t size_ = 0;
 };
@@ -109,11 +117,16 @@ bool report(std::string_view path, std::string_view message,
 }
 
 void show_status(std::string_view text) {
-  line_writer line;
+  line_writer line(true);
   line.put_plain(text);
-  status_shown = true;
 }
 
 void clear_status() { line_writer line; }
+
+void clear_status_in_handler() {
+  if (status_shown != 0) {
+    (void)!::write(STDERR_FILENO, kEraseLine.data(), kEraseLine.size());
+  }
+}
 
 }  // namespace zorbu::message

@@ -27,6 +27,7 @@ inline constexpr std::string_view kCannotReadFile = "cannot read the file: ";
 inline constexpr std::string_view kLeavesFolder =
     "path leaves the output folder";
 inline constexpr std::string_view kNoName = "standard input has no name";
+inline constexpr std::string_view kFolderMoved = "folder moved during the run";
 
 // Returns the message for a run of the filter that did not end done.
 std::string_view for_status(status result);
@@ -51,5 +52,8 @@ bool report(std::string_view path, std::string_view message,
 void show_status(std::string_view text);
 // Clears the status line, if one is shown.
 void clear_status();
+// The same, with async-signal-safe calls alone, for a handler that ends
+// the process.
+void clear_status_in_handler();
 
 }  // namespace zorbu::message

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "folder_steps.hpp"
 #include "output_path.hpp"
 
 namespace zorbu {
@@ -44,25 +45,69 @@ int make_output_folder(char* path) {
   return fd;
 }
 
+output_tree::output_tree(int root)
+    : root_(root), kept_open_(folders_kept_open()) {}
+
 output_tree::~output_tree() {
-  leave();
+  for (const level& folder : levels_) {
+    if (folder.fd >= 0) ::close(folder.fd);
+  }
   ::close(root_);
 }
 
 int output_tree::enter(std::string_view folders, write_failure& failure) {
-  if (current_ >= 0 && folders == current_folders_) return current_;
-  leave();
-  int folder = root_;
-  for (std::string_view rest = folders, step;
-       !(step = next_folder(rest)).empty();) {
-    const int next = open_step(folder, step, failure);
-    if (folder != root_) ::close(folder);
-    if (next < 0) return -1;
-    folder = next;
+  std::size_t common = 0;
+  std::string_view rest = folders;
+  for (; common < levels_.size(); ++common) {
+    std::string_view after = rest;
+    if (next_folder(after) != levels_[common].name) break;
+    rest = after;
   }
-  current_ = folder;
-  current_folders_.assign(folders);
-  return current_;
+  if (!leave_to(common)) rest = folders;
+  for (std::string_view step; !(step = next_folder(rest)).empty();) {
+    if (!step_down(step, failure)) return -1;
+  }
+  return current();
+}
+
+// Leaves folders up to depth; when one that was closed is no longer the
+// folder above, leaves them all for the output folder and returns false.
+bool output_tree::leave_to(std::size_t depth) {
+  bool same = true;
+  while (levels_.size() > depth) {
+    level& deepest = levels_.back();
+    if (levels_.size() >= 2 && levels_[levels_.size() - 2].fd < 0 && same) {
+      level& above = levels_[levels_.size() - 2];
+      above.fd = open_parent(deepest.fd, above.id);
+      if (above.fd >= 0) {
+        ++open_;
+      } else {
+        same = false;
+        depth = 0;
+      }
+    }
+    if (deepest.fd >= 0) {
+      ::close(deepest.fd);
+      --open_;
+    }
+    levels_.pop_back();
+  }
+  return same;
+}
+
+bool output_tree::step_down(std::string_view step, write_failure& failure) {
+  const int next = open_step(current(), step, failure);
+  if (next < 0) return false;
+  struct stat id {};
+  (void)::fstat(next, &id);
+  levels_.push_back({std::string(step), id, next});
+  if (++open_ > kept_open_) {
+    level& oldest = levels_[levels_.size() - 1 - kept_open_];
+    ::close(oldest.fd);
+    oldest.fd = -1;
+    --open_;
+  }
+  return true;
 }
 
 int output_tree::open_step(int folder, std::string_view step,
@@ -84,11 +129,6 @@ int output_tree::open_step(int folder, std::string_view step,
     if (is_symbolic_link(folder, name)) failure = {message::kLeavesFolder, 0};
   }
   return next;
-}
-
-void output_tree::leave() {
-  if (current_ >= 0 && current_ != root_) ::close(current_);
-  current_ = -1;
 }
 
 }  // namespace zorbu

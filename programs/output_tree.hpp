@@ -2,10 +2,13 @@
 // and walked a step at a time so that no output lands outside it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messages.hpp"
 
@@ -28,35 +31,46 @@ bool to_name(std::string_view component, char (&name)[NAME_MAX + 1]);
 // mkdir -p does, and opens it; -1 with errno set when it cannot.
 int make_output_folder(char* path);
 
-// The output folder and the one folder within it that outputs go to now,
-// held open so that a run of files in one folder walks to it once.
+// The output folder and the folders within it that outputs go to now,
+// stepped through from one output's folder to the next.
 //
-// Every step is taken from the folder before it, and none follows a
-// symbolic link, so that no output lands outside the output folder
-// whatever links stand in it or appear in it during the run.
+// Every step down is taken from the folder above it and follows no
+// symbolic link, and every step up reopens a folder only as the same
+// folder, so that no output lands outside the output folder whatever links
+// stand in it or appear in it during the run. Of the folders on the way
+// down, at most folders_kept_open() stay open.
 class output_tree {
  public:
   // Takes root, the open output folder, and closes it at the end.
-  explicit output_tree(int root) : root_(root), current_(root) {}
+  explicit output_tree(int root);
   output_tree(const output_tree&) = delete;
   output_tree& operator=(const output_tree&) = delete;
   ~output_tree();
 
-  // Returns the descriptor of folders, walked to from the output folder
-  // and made where missing; -1 on failure, with failure set.
+  // Returns the descriptor of folders, reached from the folder of the last
+  // call and made where missing; -1 on failure, with failure set.
   int enter(std::string_view folders, write_failure& failure);
   // Returns the output folder's descriptor.
   int root() const { return root_; }
 
  private:
+  struct level {
+    std::string name;
+    struct stat id;
+    int fd;  // -1 while closed to spare descriptors
+  };
   static int open_step(int folder, std::string_view step,
                        write_failure& failure);
-  void leave();
+  bool leave_to(std::size_t depth);
+  bool step_down(std::string_view step, write_failure& failure);
+  int current() const { return levels_.empty() ? root_ : levels_.back().fd; }
 
   int root_;
-  int current_;
-  // A copy: the caller's path may be a buffer that the next file reuses.
-  std::string current_folders_;
+  std::size_t kept_open_;
+  // The folders from the output folder down to the current one; those that
+  // are open are the deepest.
+  std::vector<level> levels_;
+  std::size_t open_ = 0;
 };
 
 }  // namespace zorbu

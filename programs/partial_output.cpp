@@ -26,6 +26,7 @@ extern "C" {
 static void remove_partial_and_die(int signal_number) {
   const int folder = partial_folder;
   if (folder >= 0) (void)::unlinkat(folder, partial_name, 0);
+  zorbu::message::clear_status_in_handler();
   // Blocked until this returns, then the default action ends the process
   // with the status a shell reports for the signal.
   (void)::signal(signal_number, SIG_DFL);

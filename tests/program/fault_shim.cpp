@@ -4,12 +4,20 @@
 //                                  deliver N bytes in all, then fail (EIO);
 //   ZORBU_SHIM_WRITE_TAKES_NOTHING=1  writes to standard output return 0;
 //   ZORBU_SHIM_FILE_WRITES_FAIL=N  the first N writes beyond the standard
-//                                  descriptors fail as on a full disk.
+//                                  descriptors fail as on a full disk;
+//   ZORBU_SHIM_FOLDER_DENIED=NAME  a folder named NAME cannot be opened
+//                                  (EACCES), as for a user without rights;
+//   ZORBU_SHIM_LISTING_FAILS=NAME  listing a folder named NAME fails (EIO).
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -27,6 +35,17 @@ long long read_budget() {
 }
 
 long long bytes_read = 0;
+
+// Returns true when the last component of path is the name in variable.
+bool named_in(const char* variable, const char* path) {
+  const char* const name = std::getenv(variable);
+  if (name == nullptr) return false;
+  const char* const slash = std::strrchr(path, '/');
+  return std::strcmp(slash != nullptr ? slash + 1 : path, name) == 0;
+}
+
+// The listing whose reads fail, once fdopendir has made it.
+DIR* failing_listing = nullptr;
 
 }  // namespace
 
@@ -60,4 +79,48 @@ extern "C" ssize_t write(int fd, const void* buf, size_t count) {
     return -1;
   }
   return real(fd, buf, count);
+}
+
+extern "C" int openat(int folder, const char* path, int flags, ...) {
+  static const auto real =
+      next_symbol<int (*)(int, const char*, int, ...)>("openat");
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, unsigned));
+    va_end(args);
+  }
+  if ((flags & O_DIRECTORY) != 0 &&
+      named_in("ZORBU_SHIM_FOLDER_DENIED", path)) {
+    errno = EACCES;
+    return -1;
+  }
+  return real(folder, path, flags, mode);
+}
+
+extern "C" DIR* fdopendir(int fd) {
+  static const auto real = next_symbol<DIR* (*)(int)>("fdopendir");
+  DIR* const listing = real(fd);
+  char link[64];
+  char target[4096] = {};
+  (void)std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  // A listing closed and made again may come back at the same address.
+  if (listing == failing_listing) failing_listing = nullptr;
+  if (listing != nullptr && ::readlink(link, target, sizeof target - 1) > 0 &&
+      named_in("ZORBU_SHIM_LISTING_FAILS", target)) {
+    failing_listing = listing;
+  }
+  return listing;
+}
+
+// The program and this file see one dirent.h, which names the 64-bit
+// call where file offsets are 64 bits wide.
+extern "C" dirent* readdir(DIR* listing) {
+  static const auto real = next_symbol<dirent* (*)(DIR*)>("readdir");
+  if (listing == failing_listing) {
+    errno = EIO;
+    return nullptr;
+  }
+  return real(listing);
 }

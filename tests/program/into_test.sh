@@ -151,10 +151,11 @@ z=$(printf '%q' "$zorbu")
 check usage 255 'usage: zorbu --into DIR FILE...' -- "$z --into"
 check no-files 0 '' -- "$z --into none && [ ! -e none ]"
 touch "$tmp/a-file"
+# Nothing could be tried, so there is no count of files, which a folder
+# among them would have made wrong.
 check folder-cannot-be-made 255 \
-  'zorbu: a-file/out: error: cannot make output folder: Not a directory
-zorbu: 1 of 1 file failed' -- \
-  "$z --into a-file/out in/show/s1/same.rt"
+  'zorbu: a-file/out: error: cannot make output folder: Not a directory' -- \
+  "$z --into a-file/out in/show/s1/same.rt in/all"
 check replaces-own-input 1 'zorbu: show/s1/same.rt: error: input file is output file
 zorbu: 1 of 1 file failed' -- \
   "cd in && $z --into . show/s1/same.rt && echo converted"
@@ -269,6 +270,45 @@ for terminal in (True, False):
         sys.exit("terminal %s: status %d, %r" % (terminal, child.returncode, seen))
 PY
 result progress "$([ $? = 0 ] || echo "the status line is wrong")"
+
+# SIGINT while the status line stands clears it before the run ends, so
+# that the shell's prompt starts a clean line.
+python3 - "$zorbu" "$tmp/slow" <<'PY'
+import os, re, select, signal, subprocess, sys, time
+zorbu, folder = sys.argv[1:]
+held = [os.path.join(folder, name) for name in ("held1.rt", "held2.rt")]
+writers = []
+for fifo in held:
+    os.mkfifo(fifo)
+    writers.append(os.open(fifo, os.O_RDWR))
+reader, stderr = os.openpty()
+child = subprocess.Popen([zorbu, "--into", "out-int", "a.rt"] + held, cwd=folder,
+                         stderr=stderr,
+                         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+os.close(stderr)
+time.sleep(1.2)
+os.write(writers[0], b"<window>\n<time/>slow\n</window>\n")
+os.close(writers[0])
+seen = b""
+status = re.compile(rb"2 of 3 files, \d+\.\d MiB read$")
+while not status.search(seen) and select.select([reader], [], [], 30)[0]:
+    seen += os.read(reader, 4096)
+child.send_signal(signal.SIGINT)
+while True:
+    try:
+        piece = os.read(reader, 4096)
+    except OSError:
+        break
+    if not piece:
+        break
+    seen += piece
+child.wait()
+os.close(writers[1])
+if child.returncode != -signal.SIGINT or not status.search(seen[:-4]) or \
+        not seen.endswith(b"\r\x1b[K"):
+    sys.exit("status %d, %r" % (child.returncode, seen))
+PY
+result progress-interrupted "$([ $? = 0 ] || echo "the status line stays after SIGINT")"
 
 # A first line that cannot be read says why.
 check first-line-unread 1 'zorbu: in/show/s1/same.rt: error: invalid rt file (cannot read the file: Input/output error)

@@ -1,0 +1,20 @@
+// How walks of deep trees spend descriptors: a bounded number of folders
+// held open, and a folder that was closed reopened from its child only.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+
+namespace zorbu {
+
+// Returns how many folders below its first a walk may keep open: a share of
+// the open-file limit that leaves room for the other walk and the files,
+// at least 1 and at most 32.
+std::size_t folders_kept_open();
+
+// Opens the folder above the open folder child; -1 when it cannot, with
+// errno set, and with ESTALE when it is not the folder `was` describes.
+int open_parent(int child, const struct stat& was);
+
+}  // namespace zorbu
