@@ -198,17 +198,17 @@ std::size_t files_given(std::span<char* const> files) {
 
 }  // namespace
 
-int convert_into_folder(std::span<char* const> args,
+int convert_into_folder(const into_options& options,
                         const simd::kernels& kernels) {
   // A message to a standard error that nobody reads any more is lost, not
   // the end of the run: the partial output is still removed, the files
   // after it converted, and the status tells of the failure.
   (void)std::signal(SIGPIPE, SIG_IGN);
-  if (args.empty()) {
+  if (options.folder == nullptr) {
     message::say(message::kUsageInto);
     return kExitNothingDone;
   }
-  const std::span<char* const> files = args.subspan(1);
+  const std::span<char* const> files = options.files;
   if (files.empty()) return 0;
 
   // One allocation serves every file of the run.
@@ -219,9 +219,10 @@ int convert_into_folder(std::span<char* const> args,
     message::say_error(message::kOutOfMemory);
     return kExitNothingDone;
   }
-  const int root = make_output_folder(args[0]);
+  const int root = make_output_folder(options.folder);
   if (root < 0) {
-    message::report(args[0], message::kCannotMakeFolder, std::strerror(errno));
+    message::report(options.folder, message::kCannotMakeFolder,
+                    std::strerror(errno));
     return kExitNothingDone;
   }
   remove_partial_on_signals();

@@ -11,6 +11,7 @@
 #include "fd_io.hpp"
 #include "into_folder.hpp"
 #include "messages.hpp"
+#include "options.hpp"
 #include "same_file.hpp"
 #include "zorbu.h"
 #include "zorbu_internal.hpp"
@@ -49,24 +50,7 @@ void widen_output_pipe() {
   }
 }
 
-// The answers to --help and --version.
-constexpr std::string_view kHelp =
-    "usage: zorbu filename\n"
-    "       zorbu --into DIR FILE...\n"
-    "Checks that filename is an rt file and writes a rewritten copy to\n"
-    "standard output. Only the first argument is read: 'zorbu *.rt' converts\n"
-    "the first file alone. A filename of - reads standard input; a file\n"
-    "named -, --help, --version or --into is ./-, ./--help and so on.\n"
-    "\n"
-    "  --into DIR FILE...  convert every FILE into DIR/FILE, in one process;\n"
-    "                      exit 1 if any failed, naming each on stderr;\n"
-    "                      an earlier output is replaced by a rename\n"
-    "  --help              print this help and exit\n"
-    "  --version           print the version and exit\n"
-    "\n"
-    "A folder tree, on every processor:\n"
-    "  cd in && find . -name '*.rt' -print0 |\n"
-    "    xargs -0 -n 256 -P\"$(nproc)\" zorbu --into ../out\n";
+// The answer to --version; the help is the options module's.
 constexpr std::string_view kVersion = "zorbu " ZORBU_VERSION_STRING "\n";
 
 int fail(std::string_view message, std::string_view prefix = {}) {
@@ -89,6 +73,30 @@ zorbu::status filter(int input, const zorbu::simd::kernels& kernels) {
   }
 }
 
+// Converts the file name, - for standard input, to standard output;
+// returns the exit status.
+int convert_file(const char* name) {
+  const bool from_stdin = std::string_view(name) == "-";
+  const int input =
+      from_stdin ? STDIN_FILENO : ::open(name, O_RDONLY | O_CLOEXEC);
+  if (input < 0) return fail(zorbu::message::kUsage);
+  if (output_is_input(input)) {
+    return fail_with_error(zorbu::message::kInputIsOutput);
+  }
+
+  widen_output_pipe();
+  const zorbu::status result = filter(input, zorbu::simd::best_kernels());
+  if (!from_stdin) ::close(input);
+  if (result != zorbu::status::done) {
+    return fail_with_error(zorbu::message::for_status(result));
+  }
+  // Some file systems report a failed write only when it is closed.
+  if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
+    return fail_with_error(zorbu::message::kUnwritable);
+  }
+  return 0;
+}
+
 // Writes an answer to standard output; returns the exit status.
 int answer(std::string_view text) {
   zorbu::fd_sink sink(STDOUT_FILENO);
@@ -105,32 +113,19 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails and is reported like any other,
   // instead of the signal killing the process without a word.
   (void)std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 2) return fail(zorbu::message::kUsage);
-  const std::string_view name = argv[1];
-  if (name == "--help") return answer(kHelp);
-  if (name == "--version") return answer(kVersion);
-  const zorbu::simd::kernels& kernels = zorbu::simd::best_kernels();
-  if (name == "--into") {
-    return zorbu::convert_into_folder(
-        {argv + 2, static_cast<std::size_t>(argc - 2)}, kernels);
+  const zorbu::options parsed = zorbu::parse_options(argc, argv);
+  switch (parsed.chosen) {
+    case zorbu::options::mode::usage:
+      return fail(zorbu::message::kUsage);
+    case zorbu::options::mode::help:
+      return answer(zorbu::kHelp);
+    case zorbu::options::mode::version:
+      return answer(kVersion);
+    case zorbu::options::mode::into_folder:
+      return zorbu::convert_into_folder(parsed.into,
+                                        zorbu::simd::best_kernels());
+    case zorbu::options::mode::single_file:
+      break;
   }
-  const bool from_stdin = name == "-";
-  const int input =
-      from_stdin ? STDIN_FILENO : ::open(argv[1], O_RDONLY | O_CLOEXEC);
-  if (input < 0) return fail(zorbu::message::kUsage);
-  if (output_is_input(input)) {
-    return fail_with_error(zorbu::message::kInputIsOutput);
-  }
-
-  widen_output_pipe();
-  const zorbu::status result = filter(input, kernels);
-  if (!from_stdin) ::close(input);
-  if (result != zorbu::status::done) {
-    return fail_with_error(zorbu::message::for_status(result));
-  }
-  // Some file systems report a failed write only when it is closed.
-  if (::close(STDOUT_FILENO) != 0 && errno != EINTR) {
-    return fail_with_error(zorbu::message::kUnwritable);
-  }
-  return 0;
+  return convert_file(parsed.file);
 }

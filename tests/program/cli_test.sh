@@ -67,6 +67,14 @@ cp "$golden.rt" "$tmp/odd/--into"
 check file-named-help 0 "$golden.out" "" -- "cd $tmp/odd && $z ./--help"
 check file-named-into 0 "$golden.out" "" -- "cd $tmp/odd && $z ./--into"
 check file-named-dash 0 "$golden.out" "" -- "cd $tmp/odd && $z ./- < /dev/null"
+# Only the first argument is read, and it is an option only when it is one
+# exactly: no abbreviation, no value, no option of --into's, no end of
+# options.
+for name in --ver --help=x -x -- --update; do
+  cp "$golden.rt" "$tmp/odd/$name"
+  check "file-named$name" 0 "$golden.out" "" -- "cd $tmp/odd && $z $(printf '%q' "$name")"
+done
+check help-after-file 0 "$golden.out" "" -- "$z $golden.rt --help"
 
 # Input that can be read only once gives what the same bytes in a file give.
 check stdin-redirected 0 "$golden.out" "" -- "$z /dev/stdin < $golden.rt"
