@@ -26,6 +26,7 @@
 #include "partial_output.hpp"
 #include "progress.hpp"
 #include "same_file.hpp"
+#include "up_to_date.hpp"
 
 namespace zorbu {
 
@@ -34,13 +35,22 @@ namespace {
 constexpr int kExitSomeFailed = 1;
 constexpr int kExitNothingDone = 255;
 
-// Writes the one line that ends a run in which any file failed.
-void say_failed(std::size_t failed, std::size_t files) {
+// Writes the one line that ends a run in which any file failed, with how
+// many were up to date when the run passes over those.
+void say_failed(std::size_t failed, std::size_t files,
+                std::optional<std::size_t> up_to_date) {
   if (failed == 0) return;
-  char line[96];
-  const int n = std::snprintf(line, sizeof line, "%zu of %zu file%s failed",
-                              failed, files, files == 1 ? "" : "s");
-  if (n > 0) message::say({line, static_cast<std::size_t>(n)}, "zorbu: ");
+  char line[128];
+  int n = std::snprintf(line, sizeof line, "%zu of %zu file%s failed", failed,
+                        files, files == 1 ? "" : "s");
+  if (n > 0 && up_to_date) {
+    n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n),
+                       ", %zu up to date", *up_to_date);
+  }
+  if (n > 0) {
+    message::say({line, std::min(static_cast<std::size_t>(n), sizeof line - 1)},
+                 "zorbu: ");
+  }
 }
 
 // Reports an invalid input, with why it is one.
@@ -65,8 +75,12 @@ bool report_invalid(std::string_view path, invalid_reason why, int error) {
 class folder_run final : public walk_visitor {
  public:
   folder_run(output_tree& tree, std::span<char> storage,
-             const simd::kernels& kernels, std::size_t total)
-      : tree_(tree), storage_(storage), kernels_(kernels), progress_(total) {
+             const simd::kernels& kernels, bool update, std::size_t total)
+      : tree_(tree),
+        storage_(storage),
+        kernels_(kernels),
+        update_(update),
+        progress_(total, update) {
     (void)::fstat(tree.root(), &root_);
   }
 
@@ -87,7 +101,8 @@ class folder_run final : public walk_visitor {
   // Ends the run: clears the progress line and says what failed.
   void finish() {
     progress_.finish();
-    say_failed(failed_, files_);
+    say_failed(failed_, files_,
+               update_ ? std::optional<std::size_t>(skipped_) : std::nullopt);
   }
   bool any_failed() const { return failed_ > 0; }
 
@@ -102,11 +117,25 @@ class folder_run final : public walk_visitor {
   // the files under it.
   void convert(int folder, const char* name, std::string_view given,
                bool may_walk) {
+    if (update_) {
+      const std::optional<bool> up_to_date = check_update(folder, name, given);
+      if (up_to_date && *up_to_date) {
+        ++files_;
+        ++skipped_;
+        progress_.file_skipped();
+      }
+      if (up_to_date) {
+        if (!*up_to_date) count(false, 0);
+        return;
+      }
+    }
     std::uint64_t bytes = 0;
     const std::optional<bool> converted =
         convert_one(folder, name, given, may_walk, bytes);
     if (converted) count(*converted, bytes);
   }
+  std::optional<bool> check_update(int folder, const char* name,
+                                   std::string_view given);
   std::optional<bool> convert_one(int folder, const char* name,
                                   std::string_view given, bool may_walk,
                                   std::uint64_t& bytes);
@@ -115,13 +144,43 @@ class folder_run final : public walk_visitor {
   output_tree& tree_;
   std::span<char> storage_;
   const simd::kernels& kernels_;
+  bool update_;
+  update_rule rule_;
   partial_names names_;
   progress progress_;
   std::string path_;     // the path of the file a walk is at
   struct stat root_ {};  // the output folder, which no walk enters
   std::size_t files_ = 0;
   std::size_t failed_ = 0;
+  std::size_t skipped_ = 0;
 };
+
+// Returns true when --update passes over the file `name` in folder, whose
+// path is given; false when it failed, which it has reported; and nothing
+// when the file is to be converted, or refused, as without --update.
+std::optional<bool> folder_run::check_update(int folder, const char* name,
+                                             std::string_view given) {
+  const output_path path = output_path_of(given);
+  char final_name[NAME_MAX + 1];
+  struct stat input {};
+  if (given == "-" || path.climbs || path.name.empty() || path.name == "." ||
+      !to_name(path.name, final_name) ||
+      ::fstatat(folder, name, &input, 0) != 0 || !S_ISREG(input.st_mode)) {
+    return std::nullopt;
+  }
+  const int output_folder = tree_.find(path.folders);
+  struct stat output {};
+  if (output_folder < 0 ||
+      ::fstatat(output_folder, final_name, &output, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  // Before the times: an output that is its own input is never up to date.
+  if (same_file(output, input)) {
+    return message::report(given, message::kInputIsOutput);
+  }
+  if (!rule_.up_to_date(output, input)) return std::nullopt;
+  return true;
+}
 
 // Converts one input; returns false when it failed, which it has reported,
 // and nothing for a folder, walked instead.
@@ -227,7 +286,8 @@ int convert_into_folder(const into_options& options,
   }
   remove_partial_on_signals();
   output_tree tree(root);
-  folder_run run(tree, {storage.get(), size}, kernels, files_given(files));
+  folder_run run(tree, {storage.get(), size}, kernels, options.update,
+                 files_given(files));
   for (char* const file : files) run.argument(file);
   run.finish();
   return run.any_failed() ? kExitSomeFailed : 0;

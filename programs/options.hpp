@@ -10,6 +10,7 @@ namespace zorbu {
 // What --into is asked to do.
 struct into_options {
   char* folder = nullptr;        // DIR; null when none was given
+  bool update = false;           // pass over outputs no older than inputs
   std::span<char* const> files;  // the files and folders to convert
 };
 
@@ -21,7 +22,8 @@ struct options {
 };
 
 // Reads the command line. Only the first argument chooses the mode, and
-// only as it stands exactly.
+// only as it stands exactly; after --into DIR, known options are read up
+// to the first argument that is none, or to --, and the rest are files.
 options parse_options(int argc, char** argv);
 
 // The answer to --help.

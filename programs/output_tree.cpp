@@ -55,7 +55,8 @@ output_tree::~output_tree() {
   ::close(root_);
 }
 
-int output_tree::enter(std::string_view folders, write_failure& failure) {
+int output_tree::reach(std::string_view folders, write_failure& failure,
+                       bool make) {
   std::size_t common = 0;
   std::string_view rest = folders;
   for (; common < levels_.size(); ++common) {
@@ -65,7 +66,7 @@ int output_tree::enter(std::string_view folders, write_failure& failure) {
   }
   if (!leave_to(common)) rest = folders;
   for (std::string_view step; !(step = next_folder(rest)).empty();) {
-    if (!step_down(step, failure)) return -1;
+    if (!step_down(step, failure, make)) return -1;
   }
   return current();
 }
@@ -95,8 +96,9 @@ bool output_tree::leave_to(std::size_t depth) {
   return same;
 }
 
-bool output_tree::step_down(std::string_view step, write_failure& failure) {
-  const int next = open_step(current(), step, failure);
+bool output_tree::step_down(std::string_view step, write_failure& failure,
+                            bool make) {
+  const int next = open_step(current(), step, failure, make);
   if (next < 0) return false;
   struct stat id {};
   (void)::fstat(next, &id);
@@ -111,7 +113,7 @@ bool output_tree::step_down(std::string_view step, write_failure& failure) {
 }
 
 int output_tree::open_step(int folder, std::string_view step,
-                           write_failure& failure) {
+                           write_failure& failure, bool make) {
   char name[NAME_MAX + 1];
   if (!to_name(step, name)) {
     errno = ENAMETOOLONG;
@@ -120,7 +122,7 @@ int output_tree::open_step(int folder, std::string_view step,
   }
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int next = ::openat(folder, name, kFlags);
-  if (next < 0 && errno == ENOENT &&
+  if (next < 0 && errno == ENOENT && make &&
       (::mkdirat(folder, name, 0777) == 0 || errno == EEXIST)) {
     next = ::openat(folder, name, kFlags);
   }

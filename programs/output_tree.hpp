@@ -49,7 +49,15 @@ class output_tree {
 
   // Returns the descriptor of folders, reached from the folder of the last
   // call and made where missing; -1 on failure, with failure set.
-  int enter(std::string_view folders, write_failure& failure);
+  int enter(std::string_view folders, write_failure& failure) {
+    return reach(folders, failure, true);
+  }
+  // Returns the descriptor of folders as enter does, but makes none: -1
+  // when one is missing.
+  int find(std::string_view folders) {
+    write_failure failure;
+    return reach(folders, failure, false);
+  }
   // Returns the output folder's descriptor.
   int root() const { return root_; }
 
@@ -59,10 +67,11 @@ class output_tree {
     struct stat id;
     int fd;  // -1 while closed to spare descriptors
   };
+  int reach(std::string_view folders, write_failure& failure, bool make);
   static int open_step(int folder, std::string_view step,
-                       write_failure& failure);
+                       write_failure& failure, bool make);
   bool leave_to(std::size_t depth);
-  bool step_down(std::string_view step, write_failure& failure);
+  bool step_down(std::string_view step, write_failure& failure, bool make);
   int current() const { return levels_.empty() ? root_ : levels_.back().fd; }
 
   int root_;

@@ -27,8 +27,10 @@ std::int64_t now_ns() {
 
 }  // namespace
 
-progress::progress(std::size_t total)
-    : on_terminal_(::isatty(STDERR_FILENO) == 1), total_(total) {
+progress::progress(std::size_t total, bool up_to_date)
+    : on_terminal_(::isatty(STDERR_FILENO) == 1),
+      total_(total),
+      counts_skipped_(up_to_date) {
   if (on_terminal_) next_show_ns_ = now_ns() + kFirstAfterNs;
 }
 
@@ -36,17 +38,22 @@ void progress::tick() {
   const std::int64_t now = now_ns();
   if (now < next_show_ns_) return;
   next_show_ns_ = now + kEveryNs;
-  char line[96];
-  const double mib = static_cast<double>(bytes_) / (1 << 20);
-  const int n =
-      total_ > 0
-          ? std::snprintf(line, sizeof line, "%zu of %zu files, %.1f MiB read",
-                          files_, total_, mib)
-          : std::snprintf(line, sizeof line, "%zu files, %.1f MiB read", files_,
-                          mib);
-  if (n <= 0) return;
-  message::show_status(
-      {line, std::min(static_cast<std::size_t>(n), sizeof line - 1)});
+  char line[128];
+  std::size_t size = 0;
+  const auto put = [&](int n) {
+    if (n > 0)
+      size = std::min(size + static_cast<std::size_t>(n), sizeof line - 1);
+  };
+  put(total_ > 0
+          ? std::snprintf(line, sizeof line, "%zu of %zu files", files_, total_)
+          : std::snprintf(line, sizeof line, "%zu files", files_));
+  if (counts_skipped_) {
+    put(std::snprintf(line + size, sizeof line - size, ", %zu up to date",
+                      skipped_));
+  }
+  put(std::snprintf(line + size, sizeof line - size, ", %.1f MiB read",
+                    static_cast<double>(bytes_) / (1 << 20)));
+  message::show_status({line, size});
   shown_ = true;
 }
 
