@@ -154,7 +154,7 @@ edit same-file-stdout programs/main.cpp 'zorbu::same_file(in, out);' 'false;'
 edit file-size-signal programs/main.cpp '(void)std::signal(SIGXFSZ, SIG_IGN);' ''
 edit reserve-descriptors programs/main.cpp '  reserve_standard_descriptors();
   //' '  //'
-edit stdin-dash programs/main.cpp 'name == "-";' 'name == "--";'
+edit stdin-dash programs/main.cpp 'std::string_view(name) == "-";' 'std::string_view(name) == "--";'
 edit help-status programs/main.cpp '  return 0;
 }
 
