@@ -7,16 +7,18 @@
 #   - a tree 2,000 folders deep with a caption file at every level, given
 #     as a folder alone (its paths are too long for a list);
 # and reports zorbu's peak resident memory on each, the median of 5, given
-# the list and given the folder.
+# the list and given the folder. Then reruns over unchanged trees, the
+# 10,000 small files and 100,000 more: zorbu --into --update against
+# cp -ru and rsync -a, each into the output its own first run made.
 # Inputs are on the file system of the work folder, outputs on a tmpfs, made
 # anew before each run outside the timing, so that no run pays for the
 # last one's deletions.
-# Needs python3, hyperfine, git and /usr/bin/time.
+# Needs python3, hyperfine, git, rsync and /usr/bin/time.
 # Usage: bench/folders.sh [RUNS] [ZORBU]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/needs.sh
-needs python3 python3 hyperfine hyperfine git git /usr/bin/time time
+needs python3 python3 hyperfine hyperfine git git /usr/bin/time time rsync rsync
 runs=${1:-5}
 zorbu=${2:-}
 work=$(mktemp -d)
@@ -109,4 +111,28 @@ for tree in captions small small-flat deep; do
     rm -rf "$out/o"
     (cd "$work/$tree" && /usr/bin/time -f %M "$zorbu" --into "$out/o" .) 2>&1 | tail -n 1
   done | sort -n | sed -n "3s/.*/peak RSS, $tree, median of 5, a folder: & KiB/p"
+done
+
+python3 - "$work/many" tests/cases/worked_example.rt <<'PY'
+import os, sys
+data = open(sys.argv[2], "rb").read()
+for i in range(100000):
+    folder = os.path.join(sys.argv[1], "f%03d" % (i // 1000))
+    os.makedirs(folder, exist_ok=True)
+    open(os.path.join(folder, "e%06d.rt" % i), "wb").write(data)
+PY
+for tree in small many; do
+  files=$(find "$work/$tree" -type f | wc -l)
+  rm -rf "$out"/*
+  first=$( { /usr/bin/time -f %e "$zorbu" --into "$out/z" --update "$work/$tree"; } 2>&1 | tail -n 1)
+  cp -ru "$work/$tree" "$out/c"
+  rsync -a "$work/$tree" "$out/r"
+  echo
+  echo "rerun, $tree: $files unchanged files; the first zorbu run took $first s"
+  printf '  %-22s %18s %7s  %9s %7s\n' command "wall ms" "÷ rsync" "CPU ms" "÷ rsync"
+  hyperfine --style none --runs "$runs" --warmup 1 --export-json "$work/rerun-$tree.json" \
+    -n "zorbu --into --update" "'$zorbu' --into '$out/z' --update '$work/$tree'" \
+    -n "cp -ru" "cp -ru '$work/$tree' '$out/c'" \
+    -n "rsync -a" "rsync -a '$work/$tree' '$out/r'" >/dev/null 2>&1
+  rows "$work/rerun-$tree.json"
 done

@@ -35,6 +35,15 @@ export class ZorbuError extends Error {
 
 export let lib = null; // the module's exports, once loaded
 let loading = null; // the promise of a load under way
+let loadingKind = null; // what that load was asked for: "wasm", "portable" or "given"
+
+// What the package calls in the module: one that lacks any is not zorbu's.
+const NEEDED = [
+  "memory", "malloc", "free", "zorbu_create", "zorbu_free", "zorbu_push",
+  "zorbu_finish", "zorbu_convert", "zorbu_bound", "zorbu_result_text",
+  "zorbu_invalid_reason", "zorbu_reason", "zorbu_kernels",
+  "zorbu_version_string",
+];
 
 // What a standalone module imports: a note that its memory grew, which the
 // views here take by being made anew, and the WASI calls reached only on
@@ -74,18 +83,30 @@ async function instantiate(source) {
   return (await WebAssembly.instantiate(bytes, imports)).instance;
 }
 
-// Loads the module from source, once; later calls wait for the first.
-export async function load(source) {
+// Loads the module from source, once, as kind ("wasm", "portable" or
+// "given"); later calls wait for the first, and one that asked for other
+// kernels is refused, since every live stream shares the one loaded.
+export async function load(source, kind, asked) {
+  if ((lib || loading) && asked !== null && asked !== loadingKind) {
+    throw new Error(`zorbu: the ${loadingKind} module is loaded already; ` +
+                    `init({ kernels: "${asked}" }) must come before any other init()`);
+  }
   if (lib) return;
   if (!loading) {
+    loadingKind = kind;
     loading = (async () => {
       const instance = await instantiate(source);
+      const missing = NEEDED.filter((name) => !(name in instance.exports));
+      if (missing.length > 0) {
+        throw new Error(`zorbu: not a zorbu module: it has no ${missing.join(", ")}`);
+      }
       // A standalone module sets up its C library here.
       instance.exports._initialize?.();
       lib = instance.exports;
     })();
     loading.catch(() => {
       loading = null;
+      loadingKind = null;
     });
   }
   await loading;
@@ -113,6 +134,20 @@ export function heap() {
 
 export function words() {
   return viewsNow().words;
+}
+
+// The typed-array getters themselves, which a subclass cannot override.
+const typedArray = Object.getPrototypeOf(Uint8Array.prototype);
+const getter = (name) => Object.getOwnPropertyDescriptor(typedArray, name).get;
+const bufferOf = getter("buffer");
+const offsetOf = getter("byteOffset");
+const lengthOf = getter("byteLength");
+
+// Returns a plain Uint8Array over the bytes of a Uint8Array, whatever its
+// subclass says of its length; a TypeError for anything else.
+export function plainBytes(bytes, who) {
+  if (!(bytes instanceof Uint8Array)) throw new TypeError(`${who} takes a Uint8Array`);
+  return new Uint8Array(bufferOf.call(bytes), offsetOf.call(bytes), lengthOf.call(bytes));
 }
 
 export function cString(pointer) {

@@ -13,6 +13,7 @@ import {
   heap,
   lib,
   loaded,
+  plainBytes,
   words,
 } from "./module.js";
 
@@ -100,23 +101,32 @@ const unfinished = new FinalizationRegistry((stream) => stream.free());
 /**
  * A TransformStream of Uint8Array chunks that rewrites an rt file as it
  * passes, in the same memory whatever its size; an invalid file errors the
- * stream with InvalidFileError.
+ * stream with InvalidFileError. Its memory in the module is taken at the
+ * first chunk and given back however the stream ends: finished, errored,
+ * aborted or cancelled.
  */
 export class ConvertStream extends TransformStream {
   constructor() {
-    const stream = new ModuleStream();
+    loaded();
+    let stream = null;
     const end = () => {
+      if (!stream) return;
       unfinished.unregister(stream);
       stream.free();
+      stream = null;
+    };
+    const started = () => {
+      if (!stream) {
+        stream = new ModuleStream();
+        unfinished.register(this, stream, stream);
+      }
+      return stream;
     };
     super({
       transform(chunk, controller) {
-        if (!(chunk instanceof Uint8Array)) {
-          end();
-          throw new TypeError("a ConvertStream takes Uint8Array chunks");
-        }
         try {
-          stream.push(chunk, (piece) => controller.enqueue(piece));
+          const bytes = plainBytes(chunk, "a ConvertStream");
+          started().push(bytes, (piece) => controller.enqueue(piece));
         } catch (error) {
           end();
           throw error;
@@ -124,12 +134,14 @@ export class ConvertStream extends TransformStream {
       },
       flush(controller) {
         try {
-          stream.finish((piece) => controller.enqueue(piece));
+          started().finish((piece) => controller.enqueue(piece));
         } finally {
           end();
         }
       },
+      // Engines without this hook leave an aborted or cancelled stream to
+      // the finalizer.
+      cancel: end,
     });
-    unfinished.register(this, stream, stream);
   }
 }

@@ -14,6 +14,7 @@ import {
   lib,
   load,
   loaded,
+  plainBytes,
   words,
 } from "./module.js";
 
@@ -24,12 +25,15 @@ export { ConvertStream } from "./stream.js";
  * Loads the module, once. options.kernels "portable" takes the module
  * without SIMD; options.source gives the module (a URL, a Response, its
  * bytes or a WebAssembly.Module) where it does not lie beside this file.
+ * Asking for kernels once another module is loaded, or loading, rejects.
  */
 export async function init(options = {}) {
   const simd = options.kernels !== "portable" && WebAssembly.validate(SIMD_PROBE);
   await load(options.source ??
              new URL(simd ? "./wasm/zorbu.wasm" : "./wasm/zorbu-portable.wasm",
-                     import.meta.url));
+                     import.meta.url),
+             options.source ? "given" : simd ? "wasm" : "portable",
+             options.kernels ?? null);
   version = cString(loaded().zorbu_version_string() >>> 0);
 }
 
@@ -53,10 +57,8 @@ export function memorySize() {
 export let version = null;
 
 /** Returns the rewritten copy of a whole rt file. */
-export function convert(bytes) {
-  if (!(bytes instanceof Uint8Array)) {
-    throw new TypeError("zorbu.convert takes a Uint8Array");
-  }
+export function convert(given) {
+  const bytes = plainBytes(given, "zorbu.convert");
   const library = loaded();
   const bound = library.zorbu_bound(bytes.length) >>> 0;
   let src = 0;

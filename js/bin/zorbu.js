@@ -1,6 +1,7 @@
 #!/usr/bin/env node
 // zorbu FILE, in Node: the native program's bytes, messages and statuses
-// for one file or standard input; --into needs the native program.
+// for one file or standard input, but for a closed standard output, which
+// Node cannot see; --into needs the native program.
 import { closeSync, fstatSync, openSync, readSync, writeSync } from "node:fs";
 
 import { ConvertStream, InvalidFileError, init, version } from "../zorbu.js";
@@ -15,10 +16,21 @@ named -, --help or --version is ./-, ./--help and so on.
   --version           print the version and exit
 
 This is zorbu for JavaScript. Many files at once, with --into DIR FILE...,
-take the native zorbu program.
+take the native zorbu program. A closed standard output cannot be seen
+from Node, which opens /dev/null in its place: zorbu FILE >&- writes
+nothing and exits 0, where the native program says it cannot write.
 `;
 
 const FAILED = 255;
+
+// Ends the process by SIGPIPE, as the native program ends when its reader
+// has gone: Node ignores the signal until a listener has come and gone.
+function dieOfBrokenPipe() {
+  const listener = () => {};
+  process.on("SIGPIPE", listener);
+  process.removeAllListeners("SIGPIPE");
+  process.kill(process.pid, "SIGPIPE");
+}
 
 // Writes all of bytes to a descriptor, waiting where a pipe is full;
 // returns false when a write fails.
@@ -28,6 +40,7 @@ function writeAll(fd, bytes) {
     try {
       at += writeSync(fd, bytes, at, bytes.length - at);
     } catch (error) {
+      if (error.code === "EPIPE") dieOfBrokenPipe();
       if (error.code !== "EAGAIN") return false;
       Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
     }
@@ -54,8 +67,11 @@ function outputIsInput(fd) {
 }
 
 // Reads fd a piece at a time; null at the end, and a thrown error for a
-// read that failed.
+// read that failed. A read that fails before any byte, as on a folder,
+// fails before the first line is whole, which makes the file invalid, as
+// the native program has it.
 function* pieces(fd) {
+  let any = false;
   const buffer = new Uint8Array(1 << 16);
   for (;;) {
     let n;
@@ -66,9 +82,10 @@ function* pieces(fd) {
         Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
         continue;
       }
-      throw Object.assign(new Error("cannot read input"), { unreadable: true });
+      throw Object.assign(new Error("cannot read input"), { unreadable: any });
     }
     if (n === 0) return;
+    any = true;
     yield buffer.slice(0, n);
   }
 }
@@ -115,9 +132,13 @@ async function main(args) {
     }
     if (!failure) await writer.close();
   } catch (error) {
-    if (error instanceof InvalidFileError) failure = "error: invalid rt file";
-    else if (error.unreadable) failure = "error: cannot read input";
-    else throw error;
+    if (error instanceof InvalidFileError || error.unreadable === false) {
+      failure = "error: invalid rt file";
+    } else if (error.unreadable) {
+      failure = "error: cannot read input";
+    } else {
+      throw error;
+    }
     // Nothing is made up after a failed read: the end is never written.
     await writer.abort(error).catch(() => {});
   }

@@ -4,7 +4,8 @@
 // reasons; misuse; and the command line against the native program.
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { readdirSync, readFileSync } from "node:fs";
+import { openSync, readdirSync, readFileSync, unlinkSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
 import { test } from "node:test";
 import { fileURLToPath } from "node:url";
@@ -128,6 +129,67 @@ export function suite(kernels) {
     assert.equal(after, before);
   });
 
+  test(`${kernels}: the module survives what it is handed`, async () => {
+    await zorbu.init({ kernels });
+    // Kernels asked for once a module is loaded are refused, naming it.
+    const other = kernels === "portable" ? "wasm" : "portable";
+    await assert.rejects(zorbu.init({ kernels: other }),
+                         new RegExp(`the ${kernels} module is loaded already`));
+    await zorbu.init();
+    // A subclass cannot make the package read past its bytes, or short.
+    const input = new TextEncoder().encode("<window>\n<time/>a < b\n</window>\n");
+    const want = Buffer.from(zorbu.convert(input));
+    for (const length of [1, 1 << 20]) {
+      const Lying = class extends Uint8Array {
+        get length() { return length; }
+        subarray() { return new Uint8Array(length); }
+      };
+      const lying = new Lying(input.length);
+      lying.set(input);
+      assert.deepEqual(Buffer.from(zorbu.convert(lying)), want, `length ${length}`);
+      const parts = [];
+      const stream = new zorbu.ConvertStream();
+      const writer = stream.writable.getWriter();
+      const read = (async () => {
+        for await (const part of stream.readable) parts.push(part);
+      })();
+      await writer.write(lying);
+      await writer.close();
+      await read;
+      assert.deepEqual(Buffer.concat(parts), want, `length ${length}, streamed`);
+    }
+    // Streams that end in any way give their memory back at once.
+    const chunk = new TextEncoder().encode("<window>\n<time/>a\n");
+    const ended = async (how) => {
+      const stream = new zorbu.ConvertStream();
+      const writer = stream.writable.getWriter();
+      const reader = stream.readable.getReader();
+      // A read pending, so that the chunk is taken in.
+      reader.read().catch(() => {});
+      await writer.write(how === "errored" ? new TextEncoder().encode("<p>\n") : chunk)
+        .catch(() => {});
+      if (how === "aborted") await writer.abort(new Error("stop"));
+      if (how === "cancelled") await reader.cancel();
+    };
+    for (const how of ["aborted", "cancelled", "errored"]) await ended(how);
+    const before = zorbu.memorySize();
+    for (let i = 0; i < 1200; i++) await ended(["aborted", "cancelled", "errored"][i % 3]);
+    assert.equal(zorbu.memorySize(), before);
+  });
+
+  test(`${kernels}: a module that is not zorbu's is refused, and init goes on working`, () => {
+    const run = spawnSync(process.execPath, ["--input-type=module", "-e",
+      `import * as zorbu from ${JSON.stringify(join(here, "..", "zorbu.js"))};
+       try {
+         await zorbu.init({ source: new Uint8Array([0, 0x61, 0x73, 0x6d, 1, 0, 0, 0]) });
+       } catch (error) { console.log(error.message); }
+       await zorbu.init({ kernels: ${JSON.stringify(kernels)} });
+       console.log(new TextDecoder().decode(zorbu.convert(new TextEncoder().encode("<window>\\n<time/>a\\n</window>\\n"))));`],
+      { encoding: "utf8" });
+    assert.match(run.stdout, /^zorbu: not a zorbu module: it has no memory, /);
+    assert.match(run.stdout, /\n<window>\n<time>a\n<\/time><\/window>\n\n$/);
+  });
+
   test(`${kernels}: the command line gives the native program's bytes, messages and statuses`,
        { skip: !process.env.ZORBU_NATIVE && "ZORBU_NATIVE names no program" }, async () => {
     for (const c of golden()) {
@@ -142,11 +204,35 @@ export function suite(kernels) {
         assert.equal(js.status, native.status, `${c.name} ${args}`);
       }
     }
-    for (const args of [[], ["/no/such/file"], ["--version"]]) {
-      const js = spawnSync(process.execPath, [cli, ...args]);
-      const native = spawnSync(process.env.ZORBU_NATIVE, args);
+    const folder = dirname(cli);
+    for (const [args, input] of [[[], null], [["/no/such/file"], null], [["--version"], null],
+                                 [[folder], null], [["-"], folder]]) {
+      const options = input ? { stdio: [openSync(input, "r"), "pipe", "pipe"] } : {};
+      const js = spawnSync(process.execPath, [cli, ...args], options);
+      const native = spawnSync(process.env.ZORBU_NATIVE, args, options);
       assert.deepEqual([js.stdout, js.stderr.toString(), js.status],
                        [native.stdout, native.stderr.toString(), native.status], `${args}`);
+    }
+    // A reader that has gone ends both by SIGPIPE, silently, for a shell
+    // and for a parent that is none.
+    const big = join(tmpdir(), `zorbu-big-${process.pid}.rt`);
+    writeFileSync(big, `<window>\n${"<time/>a line of text\n".repeat(400000)}</window>\n`);
+    try {
+      for (const command of [`${JSON.stringify(process.execPath)} ${JSON.stringify(cli)}`,
+                             JSON.stringify(process.env.ZORBU_NATIVE)]) {
+        const shell = spawnSync("bash", ["-c", `${command} "$1" | head -c1 >/dev/null; ` +
+                                         `echo "\${PIPESTATUS[0]}"`, "bash", big],
+                                { encoding: "utf8" });
+        assert.deepEqual([shell.stdout, shell.stderr], ["141\n", ""], command);
+        const python = spawnSync("python3", ["-c", `import subprocess, shlex, sys
+p = subprocess.Popen(shlex.split(sys.argv[1]) + [sys.argv[2]], stdout=subprocess.PIPE,
+                     stderr=subprocess.PIPE)
+p.stdout.read(1); p.stdout.close()
+print(p.wait(), repr(p.stderr.read()))`, command, big], { encoding: "utf8" });
+        assert.equal(python.stdout, "-13 b''\n", command);
+      }
+    } finally {
+      unlinkSync(big);
     }
   });
 }
