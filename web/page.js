@@ -4,6 +4,7 @@
 import { Zip, ZipPassThrough } from "fflate";
 
 import { ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
+import { NameSet } from "./names.js";
 
 // The build puts both modules here, base64, so that the page needs nothing
 // beside it, even opened from disk.
@@ -48,7 +49,52 @@ function counting(onBytes) {
 }
 
 let outputs = []; // { name, blob } of the files converted this round
+let names = new NameSet(); // the names given to this round's outputs
 let previewShown = false;
+
+// A file that could not be read: removed or changed since it was chosen.
+class UnreadableFileError extends Error {
+  constructor() {
+    super("the file could not be read; was it moved or changed after it was chosen?");
+  }
+}
+
+// The name as the user gave it, set apart from the text around it, so
+// that a right-to-left mark in it turns nothing else around.
+function isolated(name) {
+  const bdi = document.createElement("bdi");
+  bdi.textContent = name;
+  return bdi;
+}
+
+// Reads all of a stream with a reader: what every engine that runs the
+// module has (Safari cannot iterate a stream with for await).
+async function eachChunk(stream, onChunk) {
+  const reader = stream.getReader();
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    onChunk(value);
+  }
+}
+
+// The file's bytes, with a failed read said as such.
+function contentOf(file) {
+  const reader = file.stream().getReader();
+  return new ReadableStream({
+    async pull(controller) {
+      let result;
+      try {
+        result = await reader.read();
+      } catch {
+        throw new UnreadableFileError();
+      }
+      if (result.done) controller.close();
+      else controller.enqueue(result.value);
+    },
+    cancel: (reason) => reader.cancel(reason),
+  });
+}
 
 function showPreview(bytes) {
   previewShown = true;
@@ -56,11 +102,11 @@ function showPreview(bytes) {
   $("preview-box").hidden = false;
 }
 
-function addDownload(name, blob) {
+function addDownload(name, saved, blob) {
   const link = document.createElement("a");
   link.href = URL.createObjectURL(blob);
-  link.download = name;
-  link.textContent = name;
+  link.download = saved;
+  link.append(isolated(name));
   const item = document.createElement("li");
   item.append(link, ` (${mib(blob.size)})`);
   $("downloads").append(item);
@@ -68,10 +114,9 @@ function addDownload(name, blob) {
 
 function addFailure(name, error) {
   const item = document.createElement("li");
-  item.textContent =
-    error instanceof InvalidFileError
-      ? `${name}: invalid rt file (${error.reason})`
-      : `${name}: ${error.message}`;
+  item.append(isolated(name), error instanceof InvalidFileError
+    ? `: invalid rt file (${error.reason})`
+    : `: ${error.message}`);
   $("failures").append(item);
   $("failures-box").hidden = false;
 }
@@ -80,17 +125,16 @@ async function convertOne(file, onBytes) {
   const parts = [];
   let previewed = 0;
   const preview = previewShown ? null : [];
-  const converted = file
-    .stream()
+  const converted = contentOf(file)
     .pipeThrough(counting(onBytes))
     .pipeThrough(new ConvertStream());
-  for await (const part of converted) {
+  await eachChunk(converted, (part) => {
     parts.push(part);
     if (preview && previewed < PREVIEW_BYTES) {
       preview.push(part.subarray(0, PREVIEW_BYTES - previewed));
       previewed += preview[preview.length - 1].length;
     }
-  }
+  });
   if (preview) showPreview(await new Blob(preview).arrayBuffer());
   return new Blob(parts, { type: "text/plain" });
 }
@@ -110,12 +154,7 @@ async function zipOf(files) {
         // Stored, not compressed: the outputs are ready as they are.
         const entry = new ZipPassThrough(name);
         zip.add(entry);
-        const reader = blob.stream().getReader();
-        for (;;) {
-          const { value, done: ended } = await reader.read();
-          if (ended) break;
-          entry.push(value);
-        }
+        await eachChunk(blob.stream(), (value) => entry.push(value));
         entry.push(new Uint8Array(0), true);
       }
       zip.end();
@@ -133,14 +172,15 @@ async function convertAll(files) {
   bar.value = 0;
   $("progress-box").hidden = false;
   for (const [index, file] of files.entries()) {
-    $("status").textContent = `${index + 1} of ${files.length}: ${file.name}`;
+    $("status").replaceChildren(`${index + 1} of ${files.length}: `, isolated(file.name));
     try {
       const blob = await convertOne(file, (n) => {
         read += n;
         bar.value = read;
       });
-      outputs.push({ name: file.name, blob });
-      addDownload(file.name, blob);
+      const saved = names.give(file.name);
+      outputs.push({ name: saved, blob });
+      addDownload(file.name, saved, blob);
     } catch (error) {
       addFailure(file.name, error);
     }
@@ -155,7 +195,6 @@ async function convertAll(files) {
     link.href = URL.createObjectURL(await zipOf(outputs));
     link.hidden = false;
   }
-  document.body.dataset.state = "done";
 }
 
 let busy = Promise.resolve();
@@ -164,14 +203,22 @@ function take(fileList) {
   const files = [...fileList];
   if (files.length === 0) return;
   document.body.dataset.state = "busy";
+  // Each round ends, whatever it threw, so that the next one runs.
   busy = busy.then(async () => {
     for (const id of ["downloads", "failures"]) $(id).replaceChildren();
     outputs = [];
+    names = new NameSet();
     previewShown = false;
     $("zip").hidden = true;
     $("failures-box").hidden = true;
     $("preview-box").hidden = true;
-    await convertAll(files);
+    try {
+      await convertAll(files);
+    } catch (error) {
+      $("status").textContent = `This round stopped: ${error.message}`;
+    } finally {
+      document.body.dataset.state = "done";
+    }
   });
 }
 

@@ -64,9 +64,11 @@ after(async () => {
 });
 
 // Opens the page and waits until its module is loaded; fails on any error
-// the page reports, a refusal by the policy among them.
-async function open(url) {
+// the page reports, a refusal by the policy among them. init, if given,
+// runs in the page before its own script.
+async function open(url, init) {
   const tab = await browser.newPage({ viewport: { width: 900, height: 900 } });
+  if (init) await tab.addInitScript(init);
   const errors = [];
   tab.on("pageerror", (error) => errors.push(error.message));
   tab.on("console", (message) => {
@@ -96,9 +98,15 @@ async function fetched(tab, href) {
   return Buffer.from(base64, "base64");
 }
 
-for (const where of ["from disk", "served with its policy"]) {
+// The last, as in Safari, which reads streams with a reader alone.
+const noAsyncIteration = () => {
+  delete ReadableStream.prototype[Symbol.asyncIterator];
+  delete ReadableStream.prototype.values;
+};
+for (const where of ["from disk", "served with its policy", "without async iteration"]) {
   test(`the golden cases, ${where}`, async () => {
-    const { tab, errors } = await open(where === "from disk" ? `file://${page}` : origin);
+    const { tab, errors } = await open(where === "from disk" ? `file://${page}` : origin,
+                                       where.startsWith("without") ? noAsyncIteration : undefined);
     await choose(tab, golden.map((c) => c.path));
     const links = await tab.$$eval("#downloads a", (as) =>
       as.map((a) => ({ name: a.download, href: a.href })));
@@ -144,5 +152,100 @@ test("a 64 MiB file streams through, with a short preview", async () => {
   assert.ok(preview > 0 && preview <= 4096, `preview of ${preview} characters`);
   assert.equal(await tab.$eval("#progress", (p) => p.value === p.max), true);
   assert.deepEqual(errors, []);
+  await tab.close();
+});
+
+// The names links and zip entries get: links show the name as given, set
+// apart from the text around it; files are saved under a name with no
+// folder, no refused character and no clash, within 255 bytes.
+test("names that would clash, climb, hide or run long", async () => {
+  const { tab, errors } = await open(origin);
+  const worked = readFileSync(join(cases, "worked_example.rt"));
+  const given = ["same.rt", "same.rt", "..\\..\\evil.rt", `${"a".repeat(70000)}.rt`,
+                 "x\u202egnp.rt"];
+  await tab.setInputFiles("#choose", given.map((name) => ({
+    name, mimeType: "text/plain", buffer: worked })));
+  await tab.waitForFunction(() => document.body.dataset.state === "done");
+  const dropped = ["../../x.rt", "/etc/cron.d/x.rt", "C:\\x.rt", ""];
+  await tab.evaluate(async ([names, text]) => {
+    document.body.dataset.state = "busy";
+    const transfer = new DataTransfer();
+    for (const name of names) transfer.items.add(new File([text], name));
+    document.dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, cancelable: true }));
+  }, [dropped, worked.toString("latin1")]);
+  await tab.waitForFunction(() => document.body.dataset.state === "done" &&
+    document.querySelectorAll("#downloads a").length === 4);
+  const links = await tab.$$eval("#downloads a", (as) => as.map((a) => ({
+    saved: a.download, shown: a.querySelector("bdi")?.textContent })));
+  assert.deepEqual(links, [
+    { saved: "x.rt", shown: dropped[0] }, { saved: "x (1).rt", shown: dropped[1] },
+    { saved: "x (2).rt", shown: dropped[2] }, { saved: "unnamed.rt", shown: "" }]);
+  const zip = unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)));
+  assert.deepEqual(Object.keys(zip), links.map((l) => l.saved));
+  // The first round, again, now that the drop has replaced it.
+  await tab.setInputFiles("#choose", given.map((name) => ({
+    name, mimeType: "text/plain", buffer: worked })));
+  await tab.waitForFunction(() => document.body.dataset.state === "done" &&
+    document.querySelectorAll("#downloads a").length === 5);
+  const saved = await tab.$$eval("#downloads a", (as) => as.map((a) => a.download));
+  assert.deepEqual(saved, ["same.rt", "same (1).rt", "evil.rt",
+                           `${"a".repeat(252)}.rt`, "x\u202egnp.rt"]);
+  const shown = await tab.$$eval("#downloads a bdi", (bdis) => bdis.map((b) => b.textContent));
+  assert.deepEqual(shown, given);
+  assert.deepEqual(Object.keys(unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)))),
+                   saved);
+  assert.deepEqual(errors, []);
+  await tab.close();
+});
+
+// A round that throws ends, and the next one runs; a file changed after it
+// was chosen is said to be unreadable.
+test("a failed round, and a file changed after it was chosen", async () => {
+  // The page's first zip fails; a file named held.rt is read only once the
+  // test lets it.
+  const hooks = () => {
+    const createObjectURL = URL.createObjectURL;
+    let failed = false;
+    URL.createObjectURL = (blob) => {
+      if (!failed && blob.type === "application/zip") {
+        failed = true;
+        throw new Error("made to fail");
+      }
+      return createObjectURL.call(URL, blob);
+    };
+    const stream = File.prototype.stream;
+    let release;
+    const released = new Promise((resolve) => { release = resolve; });
+    window.releaseHeld = () => release();
+    File.prototype.stream = function held() {
+      if (this.name !== "held.rt") return stream.call(this);
+      let reader = null;
+      return new ReadableStream({
+        pull: async (controller) => {
+          await released;
+          reader ??= stream.call(this).getReader();
+          const { value, done } = await reader.read();
+          if (done) controller.close();
+          else controller.enqueue(value);
+        },
+      });
+    };
+  };
+  const { tab } = await open(origin, hooks);
+  const valid = golden.filter((c) => c.valid).map((c) => c.path);
+  await choose(tab, valid.slice(0, 2));
+  assert.equal(await tab.$eval("#status", (p) => p.textContent), "This round stopped: made to fail");
+  // Other files, for a choice of the same ones is no change.
+  await choose(tab, valid.slice(2, 4));
+  assert.equal(await tab.$eval("#zip", (a) => a.hidden), false);
+
+  const held = join(scratch, "held.rt");
+  writeFileSync(held, readFileSync(valid[0]));
+  await tab.setInputFiles("#choose", [held]);
+  writeFileSync(held, "changed after it was chosen, and longer than it was\n".repeat(9));
+  await tab.evaluate(() => window.releaseHeld());
+  await tab.waitForFunction(() => document.body.dataset.state === "done");
+  assert.deepEqual(await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent)),
+                   ["held.rt: the file could not be read; was it moved or changed after it was chosen?"]);
   await tab.close();
 });
