@@ -8,16 +8,17 @@
 #            lintian and devscripts (the Debian packages and their
 #            dependencies), GNU parallel and OpenSSH (the folder recipes,
 #            over ssh too), clang with its sanitizer runtime and clang-tidy
-#            (the sanitizer and fuzz builds, the static checks), emscripten
-#            and Chromium (the WebAssembly modules and the page's test), and
-#            Node with npm where the machine has none of its own.
+#            (the sanitizer and fuzz builds, the static checks), emscripten,
+#            Chromium and Firefox (the WebAssembly modules and the page's
+#            tests in two engines), and Node with npm where the machine has
+#            none of its own.
 # Usage: sh tools/prerequisites.sh program|tests
 set -eu
 program="g++ cmake ninja-build"
 tests="$program make libgtest-dev googletest python3 python3-venv python3-pip
   python3-distributed util-linux time file pkg-config groff-base man-db
   dpkg-dev lintian devscripts parallel openssh-client openssh-server
-  clang clang-tidy libclang-rt-14-dev emscripten chromium"
+  clang clang-tidy libclang-rt-14-dev emscripten chromium firefox-esr"
 case ${1:-} in
   program) wanted=$program ;;
   tests) wanted=$tests ;;
