@@ -273,16 +273,18 @@ BENCHMARK(BM_CutLines)->DenseRange(0, 2);
 BENCHMARK(BM_SearchTag)->DenseRange(0, 2);
 BENCHMARK(BM_ConvertText)->DenseRange(0, 2);
 BENCHMARK(BM_ConvertMarkup)->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRt, portable, "portable")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRtDropped, portable, "portable")->DenseRange(0, 2);
-#if defined(__x86_64__)
-BENCHMARK_CAPTURE(BM_FilterRt, sse2, "sse2")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRt, avx2, "avx2")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRt, avx512, "avx512")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRtDropped, sse2, "sse2")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRtDropped, avx2, "avx2")->DenseRange(0, 2);
-BENCHMARK_CAPTURE(BM_FilterRtDropped, avx512, "avx512")->DenseRange(0, 2);
-#endif
+// The filter on every kernel set this build has, as the table lists them.
+const bool kFilterOnEachSet = [] {
+  for (const zorbu::simd::kernels& set : zorbu::simd::built_kernels()) {
+    const std::string name(set.name);
+    benchmark::RegisterBenchmark(("BM_FilterRt/" + name).c_str(), BM_FilterRt, set.name)
+        ->DenseRange(0, 2);
+    benchmark::RegisterBenchmark(("BM_FilterRtDropped/" + name).c_str(),
+                                 BM_FilterRtDropped, set.name)
+        ->DenseRange(0, 2);
+  }
+  return true;
+}();
 BENCHMARK(BM_ApiConvert)->DenseRange(0, 2);
 BENCHMARK(BM_ApiStream4KiBPushes)->DenseRange(0, 2);
 BENCHMARK(BM_FilterRtOneByteLines)

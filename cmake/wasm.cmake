@@ -13,14 +13,26 @@ list(JOIN ZORBU_WASM_EXPORTS "," ZORBU_WASM_EXPORTS)
 get_target_property(ZORBU_LIBRARY_SOURCES zorbu_objects SOURCES)
 set_target_properties(zorbu_objects PROPERTIES EXCLUDE_FROM_ALL ON)
 
+# zorbu.wasm has every set of the table built for wasm32, and is built
+# whole for what they need; zorbu-portable.wasm has the portable set alone.
+zorbu_kernel_sets(wasm32 ZORBU_WASM_KERNEL_SETS)
 foreach(module zorbu zorbu-portable)
   set(target wasm_${module})
   add_executable(${target} ${ZORBU_LIBRARY_SOURCES})
+  set(sets portable)
   if(module STREQUAL "zorbu")
-    target_sources(${target} PRIVATE lib/simd/wasm/kernels.cpp)
-    target_compile_options(${target} PRIVATE -msimd128)
+    set(sets ${ZORBU_WASM_KERNEL_SETS})
+    foreach(set ${sets})
+      if(NOT set STREQUAL "portable")
+        target_sources(${target} PRIVATE lib/simd/${set}/kernels.cpp)
+        list(TRANSFORM ZORBU_NEEDS_${set} PREPEND -m OUTPUT_VARIABLE flags)
+        target_compile_options(${target} PRIVATE ${flags})
+      endif()
+    endforeach()
   endif()
-  target_include_directories(${target} PRIVATE lib include)
+  zorbu_kernel_sets_header(${CMAKE_CURRENT_BINARY_DIR}/generated/${module} wasm32 ${sets})
+  target_include_directories(${target} PRIVATE lib include
+                             ${CMAKE_CURRENT_BINARY_DIR}/generated/${module})
   target_compile_definitions(${target} PRIVATE ZORBU_BUILDING_LIBRARY)
   # The C interface throws nothing and reports memory it cannot have as a
   # result, so exceptions stay as emscripten leaves them, without catching,

@@ -91,8 +91,9 @@ ZORBU_API void zorbu_free(zorbu_stream *stream);
 
 /* Chooses the stream's kernel set by name, before anything is pushed:
  * "portable" everywhere, "sse2", "avx2" and "avx512" on x86-64 where the
- * processor has their instructions, and "neon" on 64-bit ARM. They give the
- * same bytes; the choice is for tests and measurements. Returns ZORBU_DONE,
+ * processor has their instructions, "neon" on 64-bit ARM, and "wasm" in the
+ * WebAssembly module with SIMD. They give the same bytes; the choice is for
+ * tests and measurements. Returns ZORBU_DONE,
  * ZORBU_UNSUPPORTED for a name unknown or not runnable here (the set stays as
  * it was), or ZORBU_MISUSE for a NULL argument or after a zorbu_push or
  * zorbu_finish since zorbu_create or zorbu_reset, even of nothing. */

@@ -1,43 +1,23 @@
-// Which kernels this build has, and the one this processor runs best,
-// chosen once.
+// Which kernels this build has, as the table in kernel_sets.txt lists them
+// for its architecture, and the one this processor runs best, chosen once.
 #include "kernels.hpp"
+
+#include "kernel_set_list.hpp"
 
 namespace zorbu::simd {
 
-namespace portable {
-const kernels& get();
-}
-#if defined(__x86_64__)
-namespace sse2 {
-const kernels& get();
-}
-namespace avx2 {
-const kernels& get();
-}
-namespace avx512 {
-const kernels& get();
-}
-#elif defined(__aarch64__)
-namespace neon {
-const kernels& get();
-}
-#elif defined(__wasm_simd128__)
-namespace wasm {
-const kernels& get();
-}
-#endif
+// Each set of the table that this build has, in the table's order.
+#define ZORBU_DECLARE_SET(set) \
+  namespace set {              \
+  const kernels& get();        \
+  }
+ZORBU_KERNEL_SETS(ZORBU_DECLARE_SET)
+#undef ZORBU_DECLARE_SET
 
 std::span<const kernels> built_kernels() noexcept {
-#if defined(__x86_64__)
-  static const kernels all[] = {portable::get(), sse2::get(), avx2::get(),
-                                avx512::get()};
-#elif defined(__aarch64__)
-  static const kernels all[] = {portable::get(), neon::get()};
-#elif defined(__wasm_simd128__)
-  static const kernels all[] = {portable::get(), wasm::get()};
-#else
-  static const kernels all[] = {portable::get()};
-#endif
+#define ZORBU_GET_SET(set) set::get(),
+  static const kernels all[] = {ZORBU_KERNEL_SETS(ZORBU_GET_SET)};
+#undef ZORBU_GET_SET
   return all;
 }
 

@@ -11,6 +11,7 @@ import io
 import mmap
 import os
 import pickle
+import platform
 import random
 import signal
 import stat
@@ -24,7 +25,20 @@ import unittest
 import zorbu
 
 CASES = sys.argv.pop(1)
-SETS = ["portable", "sse2", "avx2", "avx512"]
+
+
+def table_sets():
+    """The kernel sets that lib/simd/kernel_sets.txt lists for this machine."""
+    arch = {"x86_64": "x86_64", "AMD64": "x86_64", "aarch64": "aarch64",
+            "arm64": "aarch64"}.get(platform.machine(), "other")
+    table = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                         "lib", "simd", "kernel_sets.txt")
+    with open(table) as f:
+        rows = [line.split() for line in f if line[:1].isalpha()]
+    return [row[0] for row in rows if row[1] in ("any", arch)]
+
+
+SETS = table_sets()
 
 
 def golden_cases():

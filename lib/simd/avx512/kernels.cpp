@@ -14,7 +14,7 @@
 // tags and keys costs more than the run.
 #define ZORBU_KERNEL [[gnu::flatten]]
 #include "../generic/prelude.hpp"
-#include "kernel_needs.hpp"
+#include "kernel_set_list.hpp"
 
 namespace zorbu::simd::avx512 {
 

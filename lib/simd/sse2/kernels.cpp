@@ -3,7 +3,7 @@
 #include <emmintrin.h>
 
 #include "../generic/prelude.hpp"
-#include "kernel_needs.hpp"
+#include "kernel_set_list.hpp"
 
 namespace zorbu::simd::sse2 {
 
