@@ -135,26 +135,28 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
   p += value - padded;
 }
 
-// The key's "color=", whose '=' a value follows one byte on. It is
-// compared as literal words, which the compiler folds into the loads, and
-// which must be the key's.
+// The key's "color=", whose '=' a value follows one byte on. is_key
+// compares its first four bytes, then the four that end at the quote of a
+// later key, taken from the key itself; the compiler folds both into the
+// loads. For a first key, the one byte between the first four and the '='
+// stands in for the second word.
 constexpr std::size_t kKey = kColourKey.size();
-static_assert(kColourKey == std::string_view("color="),
-              "the kernels compare the key as \"colo\", then \"or=\" and a "
-              "quote: change them with it");
+static_assert(kKey == 6,
+              "is_key's words of four bytes, and the byte between them, "
+              "cover the key and its quote");
 
 // Returns true if the '=' at sign ends a key: "color" before it, starting
 // at from or later, and for every key but the first, a quote after it,
 // before end.
 inline bool is_key(const char* sign, const char* from, const char* end,
                    bool first_key) {
-  // Compared four bytes at a time: "colo", then "or=" and the quote.
   if (static_cast<std::size_t>(sign - from) < kKey - 1 ||
-      std::memcmp(sign - (kKey - 1), "colo", 4) != 0) {
+      std::memcmp(sign - (kKey - 1), kQuotedColourKey.data(), 4) != 0) {
     return false;
   }
-  if (first_key) return sign[-1] == 'r';
-  return sign + 1 != end && std::memcmp(sign - 2, "or=\"", 4) == 0;
+  if (first_key) return sign[-1] == kQuotedColourKey[kKey - 2];
+  return sign + 1 != end &&
+         std::memcmp(sign - 2, kQuotedColourKey.data() + kKey - 3, 4) == 0;
 }
 
 // Returns true if sign, at from or later, is a first key's '=': "color"
