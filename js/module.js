@@ -14,10 +14,14 @@ export const SIMD_PROBE = new Uint8Array([
   0x41, 0x00, 0xfd, 0x0f, 0xfd, 0x62, 0x0b,
 ]);
 
+// The library's words for an invalid file, which tests/texts_test.py holds
+// to lib/common/status.hpp; the module gives them once it is loaded.
+const INVALID_TEXT = "invalid rt file";
+
 /** An input that is not an rt file. */
 export class InvalidFileError extends Error {
   constructor(reason = null, options = undefined) {
-    super("invalid rt file", options);
+    super(lib ? cString(lib.zorbu_result_text(ZORBU_INVALID) >>> 0) : INVALID_TEXT, options);
     this.name = "InvalidFileError";
     /** Which rule the input breaks, in the library's words. */
     this.reason = reason;
@@ -158,11 +162,16 @@ export function cString(pointer) {
   return new TextDecoder().decode(bytes.subarray(pointer, end));
 }
 
+// The error for a C result other than done or invalid, in the library's
+// words.
+export function resultError(result) {
+  return new ZorbuError(cString(lib.zorbu_result_text(result) >>> 0), result);
+}
+
 export function allocate(size) {
   const pointer = loaded().malloc(Math.max(size, 1)) >>> 0;
   if (pointer === 0) {
-    throw new ZorbuError(cString(lib.zorbu_result_text(ZORBU_OUT_OF_MEMORY)),
-                         ZORBU_OUT_OF_MEMORY);
+    throw resultError(ZORBU_OUT_OF_MEMORY);
   }
   return pointer;
 }

@@ -3,10 +3,9 @@
 import {
   ZORBU_DONE,
   ZORBU_INVALID,
-  ZORBU_OUT_OF_MEMORY,
   ZORBU_OUTPUT_FULL,
+  ZORBU_OUT_OF_MEMORY,
   InvalidFileError,
-  ZorbuError,
   allocate,
   cString,
   freeAll,
@@ -14,6 +13,7 @@ import {
   lib,
   loaded,
   plainBytes,
+  resultError,
   words,
 } from "./module.js";
 
@@ -31,7 +31,7 @@ class ModuleStream {
     const library = loaded();
     this.stream = library.zorbu_create() >>> 0;
     if (this.stream === 0) {
-      throw new ZorbuError("out of memory", ZORBU_OUT_OF_MEMORY);
+      throw resultError(ZORBU_OUT_OF_MEMORY);
     }
     try {
       this.input = allocate(CHUNK);
@@ -64,7 +64,7 @@ class ModuleStream {
       throw new InvalidFileError(cString(lib.zorbu_invalid_reason(this.stream) >>> 0));
     }
     if (result !== ZORBU_DONE) {
-      throw new ZorbuError(cString(lib.zorbu_result_text(result) >>> 0), result);
+      throw resultError(result);
     }
     return result;
   }

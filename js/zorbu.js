@@ -6,7 +6,6 @@ import {
   ZORBU_INVALID,
   ZORBU_OUT_OF_MEMORY,
   InvalidFileError,
-  ZorbuError,
   allocate,
   cString,
   freeAll,
@@ -15,6 +14,7 @@ import {
   load,
   loaded,
   plainBytes,
+  resultError,
   words,
 } from "./module.js";
 
@@ -40,7 +40,7 @@ export async function init(options = {}) {
 /** The name of the kernel set in use: "wasm" or "portable". */
 export function kernels() {
   const stream = loaded().zorbu_create() >>> 0;
-  if (stream === 0) throw new ZorbuError("out of memory", ZORBU_OUT_OF_MEMORY);
+  if (stream === 0) throw resultError(ZORBU_OUT_OF_MEMORY);
   try {
     return cString(lib.zorbu_kernels(stream) >>> 0);
   } finally {
@@ -76,7 +76,7 @@ export function convert(given) {
       throw new InvalidFileError(cString(library.zorbu_reason(src, bytes.length) >>> 0));
     }
     if (result !== ZORBU_DONE) {
-      throw new ZorbuError(cString(library.zorbu_result_text(result) >>> 0), result);
+      throw resultError(result);
     }
     const written = words()[size >>> 2];
     return heap().slice(dst, dst + written);

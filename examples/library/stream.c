@@ -20,7 +20,7 @@ int main(int argc, char **argv) {
   }
   zorbu_stream *stream = zorbu_create();
   if (stream == NULL) {
-    fputs("error: out of memory\n", stderr);
+    fprintf(stderr, "error: %s\n", zorbu_result_text(ZORBU_OUT_OF_MEMORY));
     return 2;
   }
   static char in_buf[1 << 16];
@@ -45,6 +45,7 @@ int main(int argc, char **argv) {
   }
   zorbu_free(stream);
   if (ferror(file) || !ok || fflush(stdout) != 0) {
+    /* The program's own words for these, which the library has none for. */
     fputs(ferror(file) ? "error: cannot read input\n"
                        : "error: cannot write output\n",
           stderr);

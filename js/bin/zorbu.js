@@ -23,6 +23,16 @@ nothing and exits 0, where the native program says it cannot write.
 
 const FAILED = 255;
 
+// The program's messages, in its words: tests/texts_test.py holds each to
+// its owner, programs/messages.hpp or the library.
+const MESSAGE = {
+  kUsage: "usage: zorbu filename",
+  kInputIsOutput: "error: input file is output file",
+  kUnreadable: "error: cannot read input",
+  kUnwritable: "error: cannot write output",
+  kInvalid: "error: invalid rt file",
+};
+
 // Ends the process by SIGPIPE, as the native program ends when its reader
 // has gone: Node ignores the signal until a listener has come and gone.
 function dieOfBrokenPipe() {
@@ -82,7 +92,7 @@ function* pieces(fd) {
         Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
         continue;
       }
-      throw Object.assign(new Error("cannot read input"), { unreadable: any });
+      throw Object.assign(new Error(MESSAGE.kUnreadable), { unreadable: any });
     }
     if (n === 0) return;
     any = true;
@@ -91,12 +101,12 @@ function* pieces(fd) {
 }
 
 async function main(args) {
-  if (args.length < 1) return fail("usage: zorbu filename");
+  if (args.length < 1) return fail(MESSAGE.kUsage);
   const name = args[0];
-  if (name === "--help") return writeAll(1, new TextEncoder().encode(HELP)) ? 0 : fail("error: cannot write output");
+  if (name === "--help") return writeAll(1, new TextEncoder().encode(HELP)) ? 0 : fail(MESSAGE.kUnwritable);
   await init();
   if (name === "--version") {
-    return writeAll(1, new TextEncoder().encode(`zorbu ${version}\n`)) ? 0 : fail("error: cannot write output");
+    return writeAll(1, new TextEncoder().encode(`zorbu ${version}\n`)) ? 0 : fail(MESSAGE.kUnwritable);
   }
   if (name === "--into") {
     return fail("error: --into needs the native zorbu program");
@@ -105,9 +115,9 @@ async function main(args) {
   try {
     fd = name === "-" ? 0 : openSync(name, "r");
   } catch {
-    return fail("usage: zorbu filename");
+    return fail(MESSAGE.kUsage);
   }
-  if (outputIsInput(fd)) return fail("error: input file is output file");
+  if (outputIsInput(fd)) return fail(MESSAGE.kInputIsOutput);
   // Output is decided as input arrives, and written at once, but only once
   // the file is known to be an rt file: the stream holds it until then.
   const convert = new ConvertStream();
@@ -119,7 +129,7 @@ async function main(args) {
       const { value, done } = await reader.read();
       if (done) return;
       if (!writeAll(1, value)) {
-        failure = "error: cannot write output";
+        failure = MESSAGE.kUnwritable;
         await reader.cancel();
         return;
       }
@@ -133,9 +143,9 @@ async function main(args) {
     if (!failure) await writer.close();
   } catch (error) {
     if (error instanceof InvalidFileError || error.unreadable === false) {
-      failure = "error: invalid rt file";
+      failure = MESSAGE.kInvalid;
     } else if (error.unreadable) {
-      failure = "error: cannot read input";
+      failure = MESSAGE.kUnreadable;
     } else {
       throw error;
     }

@@ -18,6 +18,9 @@ from ._sources import (PathOrFile, _fileno, _is_path, _naming, _naming_source,
                        _reader)
 from ._stream import Stream
 
+# The program's words, which tests/texts_test.py holds to programs/messages.hpp.
+_INPUT_IS_OUTPUT = "input file is output file"
+
 # Each thread keeps the streams that convert_file made, idle between
 # calls: making one costs more than converting a small file. A call takes
 # one for as long as it runs, so that a call made from inside another's
@@ -97,8 +100,8 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
     signal leaves nothing behind; a replaced regular file keeps its
     permission bits, but no set-user or set-group bit. A device, FIFO or
     socket there is opened and written into, as cp does. Raises
-    InvalidFileError, naming src, when src is not an rt file, ValueError
-    ("input file is output file") when dst is src, and OSError, naming the
+    InvalidFileError, naming src, when src is not an rt file, ValueError,
+    in the program's words, when dst is src, and OSError, naming the
     file, when one cannot be read or written.
     """
     with _naming_source(src):
@@ -108,7 +111,7 @@ def convert_file(src: PathOrFile, dst: PathOrFile) -> None:
 def _convert_file(src: PathOrFile, dst: PathOrFile) -> None:
     a, b = _stat(src), _stat(dst)
     if a is not None and b is not None and (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino):
-        raise ValueError("input file is output file")
+        raise ValueError(_INPUT_IS_OUTPUT)
     if _is_path(dst):
         _check_destination(os.fspath(dst))
     if _is_path(src):
