@@ -6,9 +6,9 @@ header's). With --check, fails when CONTRIBUTING.md's table is not that.
 
 Usage: tools/layout.py [--check] (from anywhere in the clone)
 """
+import fnmatch
 import os
 import re
-import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -42,11 +42,43 @@ def opening_line(path):
     return sentence
 
 
+def ignored():
+    """Returns a test of whether a path is one that .gitignore leaves out:
+    the build's and the packages' outputs, which a tarball has not."""
+    patterns = []
+    with open(os.path.join(ROOT, ".gitignore"), encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                patterns.append((line.rstrip("/"), line.endswith("/")))
+
+    def test(path, is_folder):
+        for pattern, folders_only in patterns:
+            if folders_only and not is_folder:
+                continue
+            # A pattern with a slash is from the top; one without, any name.
+            name = path if "/" in pattern else os.path.basename(path)
+            if fnmatch.fnmatchcase(name, pattern):
+                return True
+        return False
+    return test
+
+
+def sources():
+    """The files under FOLDERS that are the project's own, as the tree
+    stands: a clone, with or without a build, or an unpacked tarball."""
+    is_ignored = ignored()
+    found = []
+    for folder in FOLDERS:
+        for top, folders, files in os.walk(os.path.join(ROOT, folder)):
+            rel = os.path.relpath(top, ROOT)
+            folders[:] = [d for d in folders if not is_ignored(f"{rel}/{d}", True)]
+            found += [f"{rel}/{f}" for f in files if not is_ignored(f"{rel}/{f}", False)]
+    return found
+
+
 def table():
-    files = subprocess.run(["git", "ls-files", "--cached", "--others",
-                            "--exclude-standard", *FOLDERS], cwd=ROOT, check=True,
-                           capture_output=True, text=True).stdout.split()
-    files = [f for f in files if f.endswith(SOURCES) and "/test/" not in f]
+    files = [f for f in sources() if f.endswith(SOURCES) and "/test/" not in f]
     rows = {}
     for path in sorted(files):
         stem, ext = os.path.splitext(path)

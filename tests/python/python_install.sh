@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # zorbu for Python installed as a new user would: from a clean clone of
-# REPO, offline, as a user without root (nobody, when run as root), into a
+# REPO (or a clean copy of a tree that is no clone), offline, as a user without root (nobody, when run as root), into a
 # plain venv of Debian's python3, on a system with no libzorbu; then a
 # wheel from pip wheel, installed into a second venv. Each imports its own
 # copy of the library and converts a file; pip says nothing is deprecated.
@@ -9,7 +9,14 @@ set -euo pipefail
 repo=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-git clone -q "$repo" "$work/zorbu"
+# A clone is cloned; a tree unpacked from a tarball is copied without what
+# its .gitignore leaves out, a build among them.
+if [ -d "$repo/.git" ]; then
+  git clone -q "$repo" "$work/zorbu"
+else
+  mkdir "$work/zorbu"
+  tar -C "$repo" --exclude-vcs-ignores -cf - . | tar -C "$work/zorbu" -xf -
+fi
 as_user() { "$@"; }
 if [ "$(id -u)" = 0 ]; then
   chown -R nobody:nogroup "$work"
