@@ -125,7 +125,10 @@ void clear_status() { line_writer line; }
 
 void clear_status_in_handler() {
   if (status_shown != 0) {
-    (void)!::write(STDERR_FILENO, kEraseLine.data(), kEraseLine.size());
+    // Nothing more can be done about a failed write, here of all places.
+    const ssize_t ignored =
+        ::write(STDERR_FILENO, kEraseLine.data(), kEraseLine.size());
+    (void)ignored;
   }
 }
 

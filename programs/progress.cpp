@@ -41,8 +41,9 @@ void progress::tick() {
   char line[128];
   std::size_t size = 0;
   const auto put = [&](int n) {
-    if (n > 0)
+    if (n > 0) {
       size = std::min(size + static_cast<std::size_t>(n), sizeof line - 1);
+    }
   };
   put(total_ > 0
           ? std::snprintf(line, sizeof line, "%zu of %zu files", files_, total_)
