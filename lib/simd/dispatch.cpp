@@ -1,8 +1,7 @@
 // Which kernels this build has, as the table in kernel_sets.txt lists them
 // for its architecture, and the one this processor runs best, chosen once.
-#include "kernels.hpp"
-
 #include "kernel_set_list.hpp"
+#include "kernels.hpp"
 
 namespace zorbu::simd {
 
