@@ -68,6 +68,12 @@ typedef struct zorbu_out {
 
 typedef struct zorbu_stream zorbu_stream;
 
+/* Output room of at least this many bytes takes zorbu_push's and
+ * zorbu_finish's output where it goes, with no copy inside the library;
+ * smaller room works the same, through a buffer of the library's.
+ * libzorbu 1.2. */
+#define ZORBU_DIRECT_ROOM ((size_t)512 * 1024)
+
 /* The most bytes the output of an input of n bytes can take: 3n + 64, or
  * SIZE_MAX when that does not fit in a size_t. A constant expression for a
  * constant n, for sizing a static buffer; it evaluates n twice. Part of the

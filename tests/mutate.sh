@@ -238,6 +238,11 @@ edit py-reason python/zorbu/_stream.py '_raise_for(result, lambda: _lib.zorbu_in
 edit py-filename python/zorbu/_sources.py 'error.filename = _source_name(src)' 'pass'
 edit py-pickle python/zorbu/_library.py '        return type(self), (self.reason, self.filename)' '        return type(self), (self.reason,)'
 edit read-carry lib/common/byte_buffers.cpp '    std::memmove(storage_, data_ + pos_, end_ - pos_);' '    std::memmove(storage_, data_ + pos_, (end_ - pos_) / 2);'
+edit push-lent-slack lib/common/byte_buffers.cpp '  slack_ = 0;
+}' '  slack_ = 32;
+}'
+edit push-direct-room lib/filter/push_stream.cpp 'out.size() >= ZORBU_DIRECT_ROOM;' 'out.size() >= 1024;'
+edit push-join-decided lib/filter/push_stream.cpp 'if (left <= joined_ && in.size() > joined_) {' 'if (in.size() > joined_) {'
 
 # Returns true when an edit's file belongs to a set of kernels that this
 # processor cannot run, so that no test here can reach the edit.

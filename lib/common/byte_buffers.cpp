@@ -42,6 +42,24 @@ std::size_t block_reader::append(std::string_view bytes) {
   return n;
 }
 
+void block_reader::lend(std::string_view bytes) {
+  data_ = bytes.data();
+  pos_ = 0;
+  end_ = bytes.size();
+  slack_ = 0;
+}
+
+std::size_t block_reader::keep() {
+  const std::string_view rest = buffered().substr(0, capacity_);
+  std::memcpy(storage_, rest.data(), rest.size());
+  data_ = storage_;
+  pos_ = 0;
+  end_ = rest.size();
+  slack_ = kReadSlack;
+  std::memset(storage_ + end_, 0, kReadSlack);
+  return rest.size();
+}
+
 bool block_reader::refill() {
   if (eof_ || failed_ || source_ == nullptr) return false;
   compact();
@@ -75,6 +93,22 @@ bool output_buffer::flush() {
   if (ok_ && size_ > start_) ok_ = sink_->write(pending());
   start_ = size_ = 0;
   return ok_;
+}
+
+void output_buffer::redirect(std::span<char> room) {
+  own_ = buf_;
+  own_capacity_ = capacity_;
+  buf_ = room.data();
+  capacity_ = room.size();
+  start_ = size_ = 0;
+}
+
+std::size_t output_buffer::take_redirected() {
+  const std::size_t written = size_;
+  buf_ = own_;
+  capacity_ = own_capacity_;
+  start_ = size_ = 0;
+  return written;
 }
 
 bool output_buffer::place() {

@@ -72,6 +72,15 @@ class block_reader {
   std::size_t append(std::string_view bytes);
   // Marks the end of the input that append() gives.
   void end_input() { eof_ = true; }
+  // Lends bytes where they stand, in place of what is buffered, which must
+  // be a copy of their first bytes: nothing past their end is read, and
+  // they stay the caller's until keep() or forget().
+  void lend(std::string_view bytes);
+  // Returns true while lent bytes are buffered.
+  bool lending() const { return data_ != storage_; }
+  // Copies what is buffered of the lent bytes into the storage, as much as
+  // it takes, and reads from there again; returns how many it copied.
+  std::size_t keep();
   // Returns true once the source has said there is no more input.
   bool at_end() const { return eof_; }
   // Returns true once a read has failed.
@@ -133,6 +142,13 @@ class output_buffer {
   }
   // Writes the buffer out; returns false if this or any earlier write failed.
   bool flush();
+  // Writes into room, the output's final place, with nothing pending, until
+  // take_redirected(): for a caller whose room takes all that is asked of
+  // the buffer, so that nothing is copied twice.
+  void redirect(std::span<char> room);
+  // Returns how many bytes were written into the room given to redirect(),
+  // and goes back to the buffer's own storage.
+  std::size_t take_redirected();
   bool ok() const { return ok_; }
   // Returns how many bytes of dst hold output, once flushed; 0 with a sink.
   std::size_t placed() const { return placed_; }
@@ -150,6 +166,8 @@ class output_buffer {
   std::span<char> dst_;
   std::span<char> spill_;
   std::size_t placed_ = 0;
+  char* own_ = nullptr;  // the storage, while redirected elsewhere
+  std::size_t own_capacity_ = 0;
 };
 
 }  // namespace zorbu

@@ -60,6 +60,8 @@ class filter_core {
   bool known_valid() const { return started_; }
   // Returns true until the first line has been read whole.
   bool reading_first_line() const { return closing_ == 0; }
+  // Sets the body a step rewrites at most from now on, kMaxLine or more.
+  void set_step_limit(std::size_t step_limit) { step_limit_ = step_limit; }
 
  private:
   void start();

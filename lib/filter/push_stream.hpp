@@ -67,8 +67,14 @@ class push_stream {
   push_stream(char* storage, const simd::kernels& kernels);
   // Copies pending output to out; returns false while some is left.
   bool drain(std::span<char>& out);
-  // Steps the run once.
-  void step();
+  // Steps the run once, writing into out where it has room for all a step
+  // can make.
+  void step(std::span<char>& out);
+  // Gives the reader more of in: lent where it stands, or joined to what
+  // the reader holds.
+  void take_input(std::string_view& in);
+  // Ends a push with result, leaving in where the run stopped taking it.
+  status leave(std::string_view& in, status result);
 
   // Returns true once the run has found the input invalid.
   bool found_invalid() const;
@@ -79,6 +85,9 @@ class push_stream {
   filter_core::progress last_ = filter_core::progress::need_input;
   bool pushed_ = false;
   bool ended_ = false;
+  // Bytes at the front of the push's input that were joined to what the
+  // reader holds, and stand in it still.
+  std::size_t joined_ = 0;
 };
 
 }  // namespace zorbu
