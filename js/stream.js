@@ -18,10 +18,11 @@ import {
 } from "./module.js";
 
 // What a stream takes into the module's memory at a time, and the room it
-// gives the output: enough for what a chunk decides, most times, so that
-// each chunk is one call and one copy out.
+// gives the output: zorbu.h's ZORBU_DIRECT_ROOM, which the library writes
+// into straight, and which takes what a chunk decides, so that each chunk
+// is one call and one copy out.
 const CHUNK = 1 << 16;
-const ROOM = 4 * CHUNK;
+const ROOM = 512 * 1024;
 
 // A C stream with its buffers in the module's memory: the input chunk, the
 // output room and the two structs that point into them (three 32-bit words

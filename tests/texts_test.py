@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Every copy of a text that users read, held to its one owner: the
 program's messages in programs/messages.hpp, the library's words in
-lib/common/status.hpp. The npm command, the JavaScript module, the Python
+lib/common/status.hpp; and the room size the packages give a stream,
+zorbu.h's ZORBU_DIRECT_ROOM. The npm command, the JavaScript module, the Python
 package and the C example keep copies where the C interface gives none;
 each copy must be its owner's text, and stand once in its file, so that
 every use goes through it.
@@ -47,6 +48,14 @@ copies = [
      error + program["kUnreadable"], True),
     ("examples/library/stream.c", r'"(error: cannot write output)\\n"',
      error + program["kUnwritable"], True),
+]
+# The room size that the packages give a stream, the header's own number.
+header = read("include/zorbu.h")
+room = re.search(r"#define ZORBU_DIRECT_ROOM \(\(size_t\)(\d+) \* (\d+)\)", header)
+room_text = "%s * %s" % room.groups()
+copies += [
+    ("python/zorbu/_library.py", r"_DIRECT_ROOM = (\d+ \* \d+)", room_text, True),
+    ("js/stream.js", r"const ROOM = (\d+ \* \d+);", room_text, True),
 ]
 failures = []
 for path, pattern, want, once in copies:

@@ -73,8 +73,11 @@ _lib.zorbu_convert.argtypes = [ctypes.c_void_p, ctypes.c_size_t,
 
 __version__: str = _lib.zorbu_version_string().decode()
 
-# How much of a file is read at a time, and the room a stream writes into.
+# How much of a file is read at a time.
 _CHUNK = 1 << 16
+# The room a stream writes into: zorbu.h's ZORBU_DIRECT_ROOM, which the
+# library writes into straight, with no copy of its own.
+_DIRECT_ROOM = 512 * 1024
 # The output room each thread keeps between calls of convert(); larger
 # outputs get room of their own, given back when the call returns.
 _KEPT_ROOM = 1 << 20

@@ -7,7 +7,7 @@ import threading
 from typing import Callable, Optional
 
 from ._convert import _source
-from ._library import (_CHUNK, _DONE, _OUT_OF_MEMORY, _OUTPUT_FULL, _UNSUPPORTED,
+from ._library import (_DIRECT_ROOM, _DONE, _OUT_OF_MEMORY, _OUTPUT_FULL, _UNSUPPORTED,
                        _In, _Out, _lib, _raise_for, _text)
 
 class Stream:
@@ -49,7 +49,7 @@ class Stream:
                 _lib.zorbu_free(stream)
                 raise ValueError(f"kernel set {kernels!r}: {_text(result)}")
         self._stream = stream
-        self._out = ctypes.create_string_buffer(_CHUNK)
+        self._out = ctypes.create_string_buffer(_DIRECT_ROOM)
 
     def _call(self, step: Callable[[int], object]):
         """Run step on the stream's handle, one call at a time."""
