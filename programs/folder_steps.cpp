@@ -15,7 +15,7 @@ std::size_t folders_kept_open() {
   // The standard descriptors, the two roots, an input, an output and what
   // the C library opens stay outside the two walks' shares.
   constexpr rlim_t kReserve = 16;
-  constexpr rlim_t kMost = 32;
+  constexpr rlim_t kMost = 8;
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
   const rlim_t spare =
@@ -23,7 +23,7 @@ std::size_t folders_kept_open() {
   return static_cast<std::size_t>(std::clamp<rlim_t>(spare, 1, kMost));
 }
 
-int open_parent(int child, const struct stat& was) {
+int open_parent(int child, const file_id& was) {
   const int parent = ::openat(child, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (parent < 0) return -1;
   struct stat st {};

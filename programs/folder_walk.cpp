@@ -44,7 +44,7 @@ bool may_matter(std::string_view name, unsigned char kind) {
 struct walk_level {
   DIR* listing = nullptr;  // while its names come from the system
   int fd = -1;             // -1 while it is closed to spare descriptors
-  struct stat id {};       // what it must still be when it is reopened
+  file_id id;              // what it must still be when it is reopened
   // The names still to visit, read ahead when it was closed: each a kind
   // byte, the name and a NUL, so that the name can be handed to openat.
   std::string ahead;
@@ -68,7 +68,7 @@ class tree_walk {
   void run(int folder);
 
  private:
-  bool enter(int fd, const struct stat& id);
+  bool enter(int fd, const file_id& id);
   bool next_name(walk_level& level, const char*& name, unsigned char& kind);
   void visit(int folder, const char* name, unsigned char kind);
   void leave();
@@ -88,7 +88,7 @@ class tree_walk {
 void tree_walk::run(int folder) {
   const std::size_t base = path_.size();
   struct stat id {};
-  if (::fstat(folder, &id) != 0 || !enter(folder, id)) {
+  if (::fstat(folder, &id) != 0 || !enter(folder, id_of(id))) {
     visitor_.unreadable(path_, errno);
     ::close(folder);
     return;
@@ -108,7 +108,7 @@ void tree_walk::run(int folder) {
 
 // Takes fd as the deepest level, closing the shallowest open one beyond
 // the first when that keeps more open than allowed.
-bool tree_walk::enter(int fd, const struct stat& id) {
+bool tree_walk::enter(int fd, const file_id& id) {
   DIR* const listing = ::fdopendir(fd);
   if (listing == nullptr) return false;
   levels_.push_back({listing, fd, id, {}, 0, path_.size()});
@@ -163,7 +163,7 @@ void tree_walk::visit(int folder, const char* name, unsigned char kind) {
       if (sub >= 0) ::close(sub);
     } else if (same_file(id, skip_)) {
       ::close(sub);
-    } else if (!enter(sub, id)) {
+    } else if (!enter(sub, id_of(id))) {
       visitor_.unreadable(path_, errno);
       ::close(sub);
     }

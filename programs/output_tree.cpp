@@ -102,7 +102,7 @@ bool output_tree::step_down(std::string_view step, write_failure& failure,
   if (next < 0) return false;
   struct stat id {};
   (void)::fstat(next, &id);
-  levels_.push_back({std::string(step), id, next});
+  levels_.push_back({std::string(step), id_of(id), next});
   if (++open_ > kept_open_) {
     level& oldest = levels_[levels_.size() - 1 - kept_open_];
     ::close(oldest.fd);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "messages.hpp"
+#include "same_file.hpp"
 
 namespace zorbu {
 
@@ -64,7 +65,7 @@ class output_tree {
  private:
   struct level {
     std::string name;
-    struct stat id;
+    file_id id;
     int fd;  // -1 while closed to spare descriptors
   };
   int reach(std::string_view folders, write_failure& failure, bool make);
