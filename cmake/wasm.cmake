@@ -13,8 +13,10 @@ list(JOIN ZORBU_WASM_EXPORTS "," ZORBU_WASM_EXPORTS)
 get_target_property(ZORBU_LIBRARY_SOURCES zorbu_objects SOURCES)
 set_target_properties(zorbu_objects PROPERTIES EXCLUDE_FROM_ALL ON)
 
-# zorbu.wasm has every set of the table built for wasm32, and is built
-# whole for what they need; zorbu-portable.wasm has the portable set alone.
+# zorbu.wasm has every set of the table built for wasm32, and is built and
+# linked whole for what they need (SIMD and bulk memory, which every engine
+# with SIMD has); zorbu-portable.wasm has the portable set alone, and
+# neither.
 zorbu_kernel_sets(wasm32 ZORBU_WASM_KERNEL_SETS)
 foreach(module zorbu zorbu-portable)
   set(target wasm_${module})
@@ -26,7 +28,9 @@ foreach(module zorbu zorbu-portable)
       if(NOT set STREQUAL "portable")
         target_sources(${target} PRIVATE lib/simd/${set}/kernels.cpp)
         list(TRANSFORM ZORBU_NEEDS_${set} PREPEND -m OUTPUT_VARIABLE flags)
+        # Linked so too: the C library's memcpy becomes memory.copy.
         target_compile_options(${target} PRIVATE ${flags})
+        target_link_options(${target} PRIVATE ${flags})
       endif()
     endforeach()
   endif()
