@@ -17,17 +17,20 @@ import {
   words,
 } from "./module.js";
 
-// What a stream takes into the module's memory at a time, and the room it
-// gives the output: zorbu.h's ZORBU_DIRECT_ROOM, which the library writes
-// into straight, and which takes what a chunk decides, so that each chunk
-// is one call and one copy out.
-const CHUNK = 1 << 16;
+// What a stream takes into the module's memory at a time, which the library
+// reads where it stands, and the room it gives the output: zorbu.h's
+// ZORBU_DIRECT_ROOM, which the library writes into straight.
+const CHUNK = 1 << 20;
 const ROOM = 512 * 1024;
 
 // A C stream with its buffers in the module's memory: the input chunk, the
 // output room and the two structs that point into them (three 32-bit words
-// each, size_t being 32 bits on wasm32).
-class ModuleStream {
+// each, size_t being 32 bits on wasm32). Also the engine of
+// ConvertByteStream, which calls it a step at a time.
+export class ModuleStream {
+  static CHUNK = CHUNK;
+  static ROOM = ROOM;
+
   constructor() {
     const library = loaded();
     this.stream = library.zorbu_create() >>> 0;
@@ -38,6 +41,8 @@ class ModuleStream {
       this.input = allocate(CHUNK);
       this.output = allocate(ROOM);
       this.structs = allocate(24);
+      // No input loaded, no output room, until a step says otherwise.
+      heap().fill(0, this.structs, this.structs + 24);
     } catch (error) {
       this.free();
       throw error;
@@ -68,6 +73,37 @@ class ModuleStream {
       throw resultError(result);
     }
     return result;
+  }
+
+  // Takes up to CHUNK bytes as the input of the next steps.
+  load(bytes) {
+    heap().set(bytes, this.input);
+    const w = words();
+    w[this.structs >>> 2] = this.input;
+    w[(this.structs >>> 2) + 1] = bytes.length;
+    w[(this.structs >>> 2) + 2] = 0;
+  }
+
+  // Returns how many bytes of the loaded input no push has taken.
+  inputLeft() {
+    const w = words();
+    return w[(this.structs >>> 2) + 1] - w[(this.structs >>> 2) + 2];
+  }
+
+  // One push of the loaded input (or, with ending, one finish) into
+  // `room` bytes of output at this.output; returns the C result, checked,
+  // and how many bytes it wrote there.
+  step(room, ending) {
+    const out = this.structs + 12;
+    const w = words();
+    w[out >>> 2] = this.output;
+    w[(out >>> 2) + 1] = Math.min(room, ROOM);
+    w[(out >>> 2) + 2] = 0;
+    const result = ending
+      ? lib.zorbu_finish(this.stream, out)
+      : lib.zorbu_push(this.stream, this.structs, out);
+    const written = words()[(out >>> 2) + 2];
+    return { result: result === ZORBU_OUTPUT_FULL ? result : this.check(result), written };
   }
 
   push(chunk, enqueue) {

@@ -28,6 +28,17 @@ export class ConvertStream extends TransformStream<Uint8Array, Uint8Array> {
   constructor();
 }
 
+/**
+ * The same conversion with a readable byte stream on its output side: a
+ * BYOB reader gets the output copied into its own buffer. Throws a
+ * TypeError where the engine has no readable byte streams.
+ */
+export class ConvertByteStream implements ReadableWritablePair<Uint8Array, Uint8Array> {
+  constructor();
+  readonly readable: ReadableStream<Uint8Array>;
+  readonly writable: WritableStream<Uint8Array>;
+}
+
 /** The kernel set in use: "wasm" or "portable". */
 export function kernels(): "wasm" | "portable";
 

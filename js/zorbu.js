@@ -20,6 +20,7 @@ import {
 
 export { InvalidFileError, ZorbuError } from "./module.js";
 export { ConvertStream } from "./stream.js";
+export { ConvertByteStream } from "./byte_stream.js";
 
 /**
  * Loads the module, once. options.kernels "portable" takes the module

@@ -51,6 +51,45 @@ async function streamed(input, piece) {
   return Buffer.concat(parts);
 }
 
+// The output of the byte stream for input written in pieces of `piece`
+// bytes, read by a BYOB reader with a buffer of `buffer` bytes, or by a
+// default reader when buffer is 0; each chunk a default reader kept is
+// checked again, unchanged, once the stream has ended.
+async function byteStreamed(input, piece, buffer) {
+  const stream = new zorbu.ConvertByteStream();
+  const writer = stream.writable.getWriter();
+  const writing = (async () => {
+    for (let at = 0; at < input.length; at += piece) {
+      await writer.write(input.slice(at, at + piece));
+    }
+    await writer.close();
+  })();
+  writing.catch(() => {});
+  const parts = [];
+  const kept = [];
+  if (buffer > 0) {
+    const reader = stream.readable.getReader({ mode: "byob" });
+    let view = new Uint8Array(buffer);
+    for (;;) {
+      const { value, done } = await reader.read(view);
+      if (done) break;
+      parts.push(Buffer.from(value));
+      view = new Uint8Array(value.buffer);
+    }
+  } else {
+    const reader = stream.readable.getReader();
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) break;
+      kept.push(value);
+      parts.push(Buffer.from(value));
+    }
+  }
+  await writing;
+  kept.forEach((value, i) => assert.deepEqual(Buffer.from(value), parts[i], "a kept chunk changed"));
+  return Buffer.concat(parts);
+}
+
 export function suite(kernels) {
   test(`${kernels}: init loads the module asked for, once`, async () => {
     await Promise.all([zorbu.init({ kernels }), zorbu.init({ kernels })]);
@@ -81,6 +120,31 @@ export function suite(kernels) {
           await assert.rejects(run, zorbu.InvalidFileError, `${c.name} in ${piece}`);
         }
       }
+    }
+  });
+
+  test(`${kernels}: every golden case through the byte stream, read and written in pieces`, async () => {
+    await zorbu.init({ kernels });
+    const ways = [[4096, 1], [4096, 7], [4096, 4096], [4096, 65536], [4096, 0],
+                  [1, 65536], [7, 65536]];
+    for (const c of golden()) {
+      for (const [piece, buffer] of ways) {
+        const run = byteStreamed(c.input, piece, buffer);
+        const how = `${c.name}, pieces of ${piece}, ${buffer ? `a buffer of ${buffer}` : "kept chunks"}`;
+        if (c.status === 0) {
+          assert.deepEqual(await run, Buffer.from(c.output), how);
+        } else {
+          await assert.rejects(run, zorbu.InvalidFileError, how);
+        }
+      }
+    }
+    // Where the engine has no byte streams, the constructor says so.
+    const controller = globalThis.ReadableByteStreamController;
+    delete globalThis.ReadableByteStreamController;
+    try {
+      assert.throws(() => new zorbu.ConvertByteStream(), /use ConvertStream/);
+    } finally {
+      globalThis.ReadableByteStreamController = controller;
     }
   });
 
