@@ -3,7 +3,7 @@
 // downloads; nothing leaves the machine.
 import { Zip, ZipPassThrough } from "fflate";
 
-import { ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
+import { ConvertByteStream, ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
 import { NameSet } from "./names.js";
 
 // The build puts both modules here, base64, so that the page needs nothing
@@ -125,9 +125,13 @@ async function convertOne(file, onBytes) {
   const parts = [];
   let previewed = 0;
   const preview = previewShown ? null : [];
-  const converted = contentOf(file)
-    .pipeThrough(counting(onBytes))
-    .pipeThrough(new ConvertStream());
+  // The byte stream where the engine has one: it hands on output as it is
+  // read; ConvertStream elsewhere (Safari before 26.4).
+  const converter =
+    typeof ReadableByteStreamController === "undefined"
+      ? new ConvertStream()
+      : new ConvertByteStream();
+  const converted = contentOf(file).pipeThrough(counting(onBytes)).pipeThrough(converter);
   await eachChunk(converted, (part) => {
     parts.push(part);
     if (preview && previewed < PREVIEW_BYTES) {

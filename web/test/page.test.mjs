@@ -98,12 +98,14 @@ async function fetched(tab, href) {
   return Buffer.from(base64, "base64");
 }
 
-// The last, as in Safari, which reads streams with a reader alone.
+// The last, as in Safari 16.4, which reads streams with a reader alone and
+// has no readable byte streams, so that the page takes ConvertStream.
 const noAsyncIteration = () => {
   delete ReadableStream.prototype[Symbol.asyncIterator];
   delete ReadableStream.prototype.values;
+  delete globalThis.ReadableByteStreamController;
 };
-for (const where of ["from disk", "served with its policy", "without async iteration"]) {
+for (const where of ["from disk", "served with its policy", "without async iteration or byte streams"]) {
   test(`the golden cases, ${where}`, async () => {
     const { tab, errors } = await open(where === "from disk" ? `file://${page}` : origin,
                                        where.startsWith("without") ? noAsyncIteration : undefined);
