@@ -49,8 +49,8 @@ edit line-limit-backwards lib/rt/lines.cpp '/ kMaxLine * kMaxLine' '/ 1000 * 100
 edit first-line-markup lib/filter/filter_core.cpp 'text_converter markup(simd::text_kind::markup, kernels_);' 'text_converter markup(simd::text_kind::timed_text, kernels_);'
 edit font-rule lib/filter/filter_core.cpp 'kFontTag, tag) ? 2 : 1;' 'kFontTag, tag) ? 1 : 1;'
 edit value-offset lib/simd/generic/colour_values.hpp 'const char* value = after + 1;' 'const char* value = after + 2;'
-edit first-key-unquoted lib/simd/generic/colour_values.hpp 'return std::memcmp(key + 4, kColourKey.data() + 4, kKey - 5) == 0;' 'return true;'
-edit later-keys-quoted lib/simd/generic/colour_values.hpp "kColourKey[kKey - 1], '\"'});" "kColourKey[kKey - 1], '\\''});"
+edit first-key-unquoted lib/simd/generic/colour_values.hpp '  if (first_key) return sign[-1] == kQuotedColourKey[kKey - 2];' ''
+edit later-keys-quoted lib/simd/generic/colour_values.hpp 'kQuotedColourKey.data() + kKey - 3, 4) == 0;' 'kQuotedColourKey.data() + kKey - 3, 3) == 0;'
 edit empty-name lib/rt/tag_search.cpp "if (inside.empty() || inside[0] == ' ') {" "if (inside.empty()) {"
 edit name-ends-at-space lib/rt/tag_search.cpp "inside.substr(0, inside.find(' '))" "inside.substr(0, inside.find('\\t'))"
 edit self-closing-slash lib/rt/tag_search.cpp "self_closing = str[gt - 1] == '/';" "self_closing = false;"
@@ -241,7 +241,7 @@ edit read-carry lib/common/byte_buffers.cpp '    std::memmove(storage_, data_ + 
 edit push-lent-slack lib/common/byte_buffers.cpp '  slack_ = 0;
 }' '  slack_ = 32;
 }'
-edit push-direct-room lib/filter/push_stream.cpp 'out.size() >= ZORBU_DIRECT_ROOM;' 'out.size() >= 1024;'
+edit push-direct-room lib/filter/push_stream.cpp 'return std::min(kStepLimit, (room - room_for_step(0)) / 4);' 'return std::min(kStepLimit, room / 4);'
 edit push-join-decided lib/filter/push_stream.cpp 'if (left <= joined_ && in.size() > joined_) {' 'if (in.size() > joined_) {'
 
 # Returns true when an edit's file belongs to a set of kernels that this
