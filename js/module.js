@@ -16,6 +16,10 @@ export const SIMD_PROBE = new Uint8Array([
   0x0a, 0x00, 0x00, 0x41, 0x00, 0xfd, 0x0f, 0xfd, 0x62, 0x0b,
 ]);
 
+// The library's words for an invalid file, which tests/texts_test.py holds
+// to lib/common/status.hpp; the module gives them once it is loaded.
+const INVALID_TEXT = "invalid rt file";
+
 /** An input that is not an rt file. */
 export class InvalidFileError extends Error {
   constructor(reason = null, options = undefined) {
