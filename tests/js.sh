@@ -10,4 +10,4 @@ cmake --preset wasm >/dev/null
 cmake --build --preset wasm >/dev/null
 (cd js && ZORBU_NATIVE="$PWD/../build/default/zorbu" node --test test/)
 (cd web && npm ci --no-audit --no-fund --loglevel=error && node build.mjs &&
-  ZORBU_SCREENSHOT="$PWD/../build/wasm" node --test test/)
+  ZORBU_SCREENSHOT="$PWD/../build/wasm" ZORBU_NATIVE="$PWD/../build/default/zorbu" node --test test/)

@@ -36,6 +36,35 @@ export function cleanName(name) {
 }
 
 /**
+ * Gives each path of a folder's tree a clean one: each folder and file
+ * name cleaned as NameSet cleans it, and made unique among the names of
+ * its folder; files of one folder stay in one folder.
+ */
+export class TreeNames {
+  constructor() {
+    this.root = { names: new NameSet(), folders: new Map() };
+  }
+
+  give(path) {
+    const parts = String(path).split("/");
+    const file = parts.pop();
+    const given = [];
+    let folder = this.root;
+    for (const part of parts) {
+      let below = folder.folders.get(part);
+      if (!below) {
+        below = { name: folder.names.give(part), names: new NameSet(), folders: new Map() };
+        folder.folders.set(part, below);
+      }
+      given.push(below.name);
+      folder = below;
+    }
+    given.push(folder.names.give(file));
+    return given.join("/");
+  }
+}
+
+/**
  * Gives each name asked for a clean one (cleanName), cut to 255 bytes of
  * UTF-8 before its extension, and one not given before: a name taken
  * already gets " (1)", " (2)", ... before its extension. Names that differ

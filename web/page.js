@@ -4,7 +4,7 @@
 import { Zip, ZipPassThrough } from "fflate";
 
 import { ConvertByteStream, ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
-import { NameSet } from "./names.js";
+import { NameSet, TreeNames } from "./names.js";
 
 // The build puts both modules here, base64, so that the page needs nothing
 // beside it, even opened from disk.
@@ -168,7 +168,30 @@ async function zipOf(files) {
   return new Blob(chunks, { type: "application/zip" });
 }
 
-async function convertAll(files) {
+// Returns the files under a dropped folder's entry, each with its path
+// from the folder dropped on; browsers hand over no links to follow.
+async function filesUnder(entry, path) {
+  if (entry.isFile) {
+    return [{ file: await new Promise((resolve, reject) => entry.file(resolve, reject)), path }];
+  }
+  if (!entry.isDirectory) return [];
+  const reader = entry.createReader();
+  const found = [];
+  for (;;) {
+    const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+    if (batch.length === 0) return found;
+    for (const child of batch) found.push(...(await filesUnder(child, `${path}/${child.name}`)));
+  }
+}
+
+const RT_NAME = /\.rt$/i;
+
+async function convertAll(chosen, tree) {
+  // From a folder, its rt files (in any case), under their paths in it.
+  const entries = tree ? chosen.filter((c) => RT_NAME.test(c.path)) : chosen;
+  const others = chosen.length - entries.length;
+  if (tree) names = new TreeNames();
+  const files = entries.map((c) => c.file);
   const total = files.reduce((sum, file) => sum + file.size, 0);
   let read = 0;
   const bar = $("progress");
@@ -176,24 +199,26 @@ async function convertAll(files) {
   bar.value = 0;
   $("progress-box").hidden = false;
   for (const [index, file] of files.entries()) {
-    $("status").replaceChildren(`${index + 1} of ${files.length}: `, isolated(file.name));
+    const path = entries[index].path;
+    $("status").replaceChildren(`${index + 1} of ${files.length}: `, isolated(path));
     try {
       const blob = await convertOne(file, (n) => {
         read += n;
         bar.value = read;
       });
-      const saved = names.give(file.name);
+      const saved = names.give(path);
       outputs.push({ name: saved, blob });
-      addDownload(file.name, saved, blob);
+      addDownload(path, saved.split("/").pop(), blob);
     } catch (error) {
-      addFailure(file.name, error);
+      addFailure(path, error);
     }
   }
   bar.value = bar.max;
   const failed = files.length - outputs.length;
   $("status").textContent =
     `${outputs.length} of ${files.length} converted, ${mib(total)} read` +
-    (failed > 0 ? `; ${failed} failed` : "");
+    (failed > 0 ? `; ${failed} of ${files.length} file${files.length === 1 ? "" : "s"} failed` : "") +
+    (others > 0 ? `; ${others} other file${others === 1 ? "" : "s"} passed over` : "");
   if (outputs.length > 1) {
     const link = $("zip");
     link.href = URL.createObjectURL(await zipOf(outputs));
@@ -203,9 +228,9 @@ async function convertAll(files) {
 
 let busy = Promise.resolve();
 
-function take(fileList) {
-  const files = [...fileList];
-  if (files.length === 0) return;
+// Takes a round of { file, path }, or a promise of one (a dropped tree is
+// read as the round starts); a tree is a folder's, whose paths are kept.
+function take(chosen, tree = false) {
   document.body.dataset.state = "busy";
   // Each round ends, whatever it threw, so that the next one runs.
   busy = busy.then(async () => {
@@ -217,7 +242,8 @@ function take(fileList) {
     $("failures-box").hidden = true;
     $("preview-box").hidden = true;
     try {
-      await convertAll(files);
+      const round = await chosen;
+      if (round.length > 0) await convertAll(round, tree);
     } catch (error) {
       $("status").textContent = `This round stopped: ${error.message}`;
     } finally {
@@ -228,11 +254,23 @@ function take(fileList) {
 
 async function main() {
   await load();
-  $("choose").addEventListener("change", (event) => take(event.target.files));
+  const picked = (files) => [...files].map((file) => ({ file, path: file.name }));
+  $("choose").addEventListener("change", (event) => take(picked(event.target.files)));
+  $("choose-folder").addEventListener("change", (event) =>
+    take([...event.target.files].map((file) => ({ file, path: file.webkitRelativePath || file.name })),
+         true));
   document.addEventListener("dragover", (event) => event.preventDefault());
   document.addEventListener("drop", (event) => {
     event.preventDefault();
-    take(event.dataTransfer.files);
+    // Entries are taken now: the drop's items are gone once it returns.
+    const items = [...(event.dataTransfer.items ?? [])];
+    const roots = items.map((item) => item.webkitGetAsEntry?.() ?? null);
+    if (!roots.some((entry) => entry?.isDirectory)) {
+      take(picked(event.dataTransfer.files));
+      return;
+    }
+    take(Promise.all(roots.map((entry) => (entry ? filesUnder(entry, entry.name) : []))).then(
+      (found) => found.flat()), true);
   });
   document.body.dataset.state = "ready";
 }

@@ -5,7 +5,8 @@
 // and a 64 MiB file streams through with the preview kept short. The
 // screenshot goes to the folder that ZORBU_SCREENSHOT names.
 import assert from "node:assert/strict";
-import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createServer } from "node:http";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
@@ -249,5 +250,53 @@ test("a failed round, and a file changed after it was chosen", async () => {
   await tab.waitForFunction(() => document.body.dataset.state === "done");
   assert.deepEqual(await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent)),
                    ["held.rt: the file could not be read; was it moved or changed after it was chosen?"]);
+  await tab.close();
+});
+
+// A folder chosen whole: its rt files (in any case, at any depth) come back
+// in a zip that keeps the tree, exactly what zorbu --into makes of the same
+// folder, with the same failures and the same count; other files are
+// passed over.
+test("a folder tree, as zorbu --into converts it",
+     { skip: !process.env.ZORBU_NATIVE && "ZORBU_NATIVE names no program" }, async () => {
+  const top = join(scratch, "tree-run");
+  const valid = golden.filter((c) => c.valid);
+  const put = (path, data) => {
+    mkdirSync(dirname(join(top, path)), { recursive: true });
+    writeFileSync(join(top, path), data);
+  };
+  for (let i = 0; i < 300; i++) {
+    const c = valid[i % valid.length];
+    put(`tree/s${i % 7}/d${i % 3}/e${i}.rt`, readFileSync(c.path));
+  }
+  put("tree/a/same.rt", readFileSync(valid[0].path));
+  put("tree/b/same.rt", readFileSync(valid[1].path));
+  put("tree/UPPER.RT", readFileSync(valid[2].path));
+  put("tree/bad/no-window.rt", "no window here\n<time/>a\n</window>\n");
+  put("tree/notes.txt", "not an rt file\n");
+  const native = spawnSync(process.env.ZORBU_NATIVE, ["--into", "out", "tree"],
+                           { cwd: top, encoding: "utf8" });
+  const want = {};
+  const walk = (dir, rel) => {
+    for (const entry of readdirSync(dir, { withFileTypes: true })) {
+      if (entry.isDirectory()) walk(join(dir, entry.name), `${rel}${entry.name}/`);
+      else want[`${rel}${entry.name}`] = readFileSync(join(dir, entry.name));
+    }
+  };
+  walk(join(top, "out"), "");
+  const { tab, errors } = await open(origin);
+  await tab.setInputFiles("#choose-folder", join(top, "tree"));
+  await tab.waitForFunction(() => document.body.dataset.state === "done", null, { timeout: 120000 });
+  const zip = unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)));
+  assert.deepEqual(Object.keys(zip).sort(), Object.keys(want).sort());
+  for (const [path, bytes] of Object.entries(want)) assert.deepEqual(Buffer.from(zip[path]), bytes, path);
+  const failures = await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent));
+  const nativeFailures = native.stderr.split("\n").filter((line) => line.includes(": error: "))
+    .map((line) => line.replace(/^zorbu: /, "").replace(": error: ", ": "));
+  assert.deepEqual(failures, nativeFailures);
+  const count = native.stderr.match(/(\d+ of \d+ files failed)/)[1];
+  const status = await tab.$eval("#status", (p) => p.textContent);
+  assert.ok(status.includes(count) && status.includes("1 other file passed over"), status);
+  assert.deepEqual(errors, []);
   await tab.close();
 });
