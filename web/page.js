@@ -5,6 +5,7 @@ import { Zip, ZipPassThrough } from "fflate";
 
 import { ConvertByteStream, ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
 import { NameSet, TreeNames } from "./names.js";
+import { canWriteFolders, writeInto } from "./write_folder.js";
 
 // The build puts both modules here, base64, so that the page needs nothing
 // beside it, even opened from disk.
@@ -224,6 +225,21 @@ async function convertAll(chosen, tree) {
     link.href = URL.createObjectURL(await zipOf(outputs));
     link.hidden = false;
   }
+  if (outputs.length > 0) {
+    $(canWriteFolders() ? "write-box" : "write-missing").hidden = false;
+  }
+}
+
+// Writes this round's outputs into a folder the user picks.
+async function writeRound() {
+  const folder = await globalThis.showDirectoryPicker({ mode: "readwrite" });
+  const failed = await writeInto(folder, outputs, $("replace").checked);
+  for (const { name, error } of failed) addFailure(name, error);
+  $("status").append(
+    `; ${outputs.length - failed.length} of ${outputs.length} files written into `,
+    isolated(folder.name),
+    failed.length > 0 ? `; ${failed.length} failed` : "");
+  document.body.dataset.written = "yes";
 }
 
 let busy = Promise.resolve();
@@ -239,6 +255,8 @@ function take(chosen, tree = false) {
     names = new NameSet();
     previewShown = false;
     $("zip").hidden = true;
+    $("write-box").hidden = true;
+    $("write-missing").hidden = true;
     $("failures-box").hidden = true;
     $("preview-box").hidden = true;
     try {
@@ -259,6 +277,11 @@ async function main() {
   $("choose-folder").addEventListener("change", (event) =>
     take([...event.target.files].map((file) => ({ file, path: file.webkitRelativePath || file.name })),
          true));
+  $("write-folder").addEventListener("click", () => {
+    writeRound().catch((error) => {
+      $("status").textContent = `Not written: ${error.message}`;
+    });
+  });
   document.addEventListener("dragover", (event) => event.preventDefault());
   document.addEventListener("drop", (event) => {
     event.preventDefault();

@@ -284,12 +284,42 @@ test("a folder tree, as zorbu --into converts it",
     }
   };
   walk(join(top, "out"), "");
-  const { tab, errors } = await open(origin);
+  // The folder the user would pick is the origin's private file system,
+  // which the same code writes into.
+  const pickPrivate = () => {
+    globalThis.showDirectoryPicker = () => navigator.storage.getDirectory();
+  };
+  const { tab, errors } = await open(origin, pickPrivate);
   await tab.setInputFiles("#choose-folder", join(top, "tree"));
   await tab.waitForFunction(() => document.body.dataset.state === "done", null, { timeout: 120000 });
   const zip = unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)));
   assert.deepEqual(Object.keys(zip).sort(), Object.keys(want).sort());
   for (const [path, bytes] of Object.entries(want)) assert.deepEqual(Buffer.from(zip[path]), bytes, path);
+  await tab.click("#write-folder");
+  await tab.waitForFunction(() => document.body.dataset.written === "yes", null, { timeout: 120000 });
+  const written = await tab.evaluate(async () => {
+    const files = {};
+    const walk = async (folder, rel) => {
+      for await (const [name, handle] of folder.entries()) {
+        if (handle.kind === "directory") {
+          await walk(handle, `${rel}${name}/`);
+        } else {
+          const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
+          let binary = "";
+          for (let i = 0; i < bytes.length; i += 0x8000) {
+            binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+          }
+          files[`${rel}${name}`] = btoa(binary);
+        }
+      }
+    };
+    await walk(await navigator.storage.getDirectory(), "");
+    return files;
+  });
+  assert.deepEqual(Object.keys(written).sort(), Object.keys(want).sort());
+  for (const [path, bytes] of Object.entries(want)) {
+    assert.deepEqual(Buffer.from(written[path], "base64"), bytes, `written ${path}`);
+  }
   const failures = await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent));
   const nativeFailures = native.stderr.split("\n").filter((line) => line.includes(": error: "))
     .map((line) => line.replace(/^zorbu: /, "").replace(": error: ", ": "));
@@ -297,6 +327,20 @@ test("a folder tree, as zorbu --into converts it",
   const count = native.stderr.match(/(\d+ of \d+ files failed)/)[1];
   const status = await tab.$eval("#status", (p) => p.textContent);
   assert.ok(status.includes(count) && status.includes("1 other file passed over"), status);
+  // Written again: nothing is replaced until the user agrees, then all is.
+  const writeAgain = async () => {
+    await tab.evaluate(() => { document.body.dataset.written = ""; });
+    await tab.click("#write-folder");
+    await tab.waitForFunction(() => document.body.dataset.written === "yes");
+  };
+  await writeAgain();
+  const refused = await tab.$$eval("#failures li", (lis) =>
+    lis.filter((li) => li.textContent.endsWith("it is replaced only if you agree")).length);
+  assert.equal(refused, Object.keys(want).length);
+  await tab.check("#replace");
+  await writeAgain();
+  assert.match(await tab.$eval("#status", (p) => p.textContent),
+               new RegExp(`; ${Object.keys(want).length} of ${Object.keys(want).length} files written into $`));
   assert.deepEqual(errors, []);
   await tab.close();
 });
