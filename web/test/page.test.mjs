@@ -285,9 +285,14 @@ test("a folder tree, as zorbu --into converts it",
   };
   walk(join(top, "out"), "");
   // The folder the user would pick is the origin's private file system,
-  // which the same code writes into.
+  // which the same code writes into; a folder dropped is the tree the test
+  // hands over, as the entries a browser gives for one.
   const pickPrivate = () => {
     globalThis.showDirectoryPicker = () => navigator.storage.getDirectory();
+    const real = DataTransferItem.prototype.webkitGetAsEntry;
+    DataTransferItem.prototype.webkitGetAsEntry = function entry() {
+      return globalThis.droppedFolder ?? real.call(this);
+    };
   };
   const { tab, errors } = await open(origin, pickPrivate);
   await tab.setInputFiles("#choose-folder", join(top, "tree"));
@@ -327,6 +332,56 @@ test("a folder tree, as zorbu --into converts it",
   const count = native.stderr.match(/(\d+ of \d+ files failed)/)[1];
   const status = await tab.$eval("#status", (p) => p.textContent);
   assert.ok(status.includes(count) && status.includes("1 other file passed over"), status);
+  if (process.env.ZORBU_SCREENSHOT) {
+    await tab.setViewportSize({ width: 760, height: 720 });
+    await tab.evaluate(() => window.scrollTo(0, 0));
+    await tab.screenshot({ path: join(process.env.ZORBU_SCREENSHOT, "zorbu-page-folder.png") });
+  }
+  // The same folder, dropped.
+  const inTree = {};
+  const gather = (dir, rel) => {
+    for (const entry of readdirSync(dir, { withFileTypes: true })) {
+      if (entry.isDirectory()) gather(join(dir, entry.name), `${rel}${entry.name}/`);
+      else inTree[`${rel}${entry.name}`] = readFileSync(join(dir, entry.name)).toString("base64");
+    }
+  };
+  gather(join(top, "tree"), "");
+  await tab.evaluate((files) => {
+    const folder = (name) => ({ isFile: false, isDirectory: true, name, children: new Map(),
+      createReader() {
+        let given = false;
+        return { readEntries: (done) => setTimeout(() => {
+          done(given ? [] : [...this.children.values()]);
+          given = true;
+        }) };
+      } });
+    const root = folder("tree");
+    for (const [path, base64] of Object.entries(files)) {
+      const parts = path.split("/");
+      const name = parts.pop();
+      let at = root;
+      for (const part of parts) {
+        if (!at.children.has(part)) at.children.set(part, folder(part));
+        at = at.children.get(part);
+      }
+      const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+      const file = new File([bytes], name);
+      at.children.set(name, { isFile: true, isDirectory: false, name, file: (done) => done(file) });
+    }
+    globalThis.droppedFolder = root;
+    document.body.dataset.state = "busy";
+    const transfer = new DataTransfer();
+    transfer.items.add(new File(["x"], "tree"));
+    document.dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, cancelable: true }));
+  }, inTree);
+  await tab.waitForFunction(() => document.body.dataset.state === "done", null, { timeout: 120000 });
+  const dropped = unzipSync(await fetched(tab, await tab.$eval("#zip", (a) => a.href)));
+  assert.deepEqual(Object.keys(dropped).sort(), Object.keys(want).sort());
+  for (const [path, bytes] of Object.entries(want)) {
+    assert.deepEqual(Buffer.from(dropped[path]), bytes, `dropped ${path}`);
+  }
+  assert.deepEqual(await tab.$$eval("#failures li", (lis) => lis.map((li) => li.textContent)),
+                   nativeFailures);
   // Written again: nothing is replaced until the user agrees, then all is.
   const writeAgain = async () => {
     await tab.evaluate(() => { document.body.dataset.written = ""; });
