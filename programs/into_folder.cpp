@@ -117,17 +117,17 @@ class folder_run final : public walk_visitor {
   // the files under it.
   void convert(int folder, const char* name, std::string_view given,
                bool may_walk) {
-    if (update_) {
-      const std::optional<bool> up_to_date = check_update(folder, name, given);
-      if (up_to_date && *up_to_date) {
-        ++files_;
-        ++skipped_;
-        progress_.file_skipped();
-      }
-      if (up_to_date) {
-        if (!*up_to_date) count(false, 0);
-        return;
-      }
+    const std::optional<bool> up_to_date =
+        update_ ? check_update(folder, name, given) : std::nullopt;
+    if (up_to_date && *up_to_date) {
+      ++files_;
+      ++skipped_;
+      progress_.file_skipped();
+      return;
+    }
+    if (up_to_date) {
+      count(false, 0);
+      return;
     }
     std::uint64_t bytes = 0;
     const std::optional<bool> converted =

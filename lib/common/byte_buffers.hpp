@@ -74,9 +74,10 @@ class block_reader {
   void end_input() { eof_ = true; }
   // Lends bytes where they stand, in place of what is buffered, which must
   // be a copy of their first bytes: nothing past their end is read, and
-  // they stay the caller's until keep() or forget().
+  // they are read from where they stand until keep().
   void lend(std::string_view bytes);
-  // Returns true while lent bytes are buffered.
+  // Returns true while lent bytes are buffered, for a reader that takes its
+  // input from append().
   bool lending() const { return data_ != storage_; }
   // Copies what is buffered of the lent bytes into the storage, as much as
   // it takes, and reads from there again; returns how many it copied.

@@ -148,15 +148,17 @@ void push_stream::take_input(std::string_view& in) {
   }
 }
 
-status push_stream::leave(std::string_view& in, status result) {
+void push_stream::keep_lent(std::string_view& in) {
+  // The caller's bytes are the caller's again once the push returns: the
+  // reader keeps what it can of those the run has not taken, as a push
+  // that copied its input would have, and the rest stays in in.
   block_reader& reader = parts_->reader;
-  if (reader.lending()) {
-    // The caller's bytes are the caller's again once the push returns: the
-    // reader keeps what it can of those the run has not taken, as a push
-    // that copied its input would have, and the rest stays in in.
-    const std::size_t left = reader.buffered().size();
-    in.remove_prefix(in.size() - left + reader.keep());
-  }
+  const std::size_t left = reader.buffered().size();
+  in.remove_prefix(in.size() - left + reader.keep());
+}
+
+status push_stream::leave(std::string_view& in, status result) {
+  if (parts_->reader.lending()) keep_lent(in);
   in.remove_prefix(joined_);
   joined_ = 0;
   return result;
@@ -175,12 +177,9 @@ status push_stream::push(std::string_view& in, std::span<char>& out) {
       return leave(in, status::invalid);
     }
     if (last_ == filter_core::progress::need_input) {
-      if (reader.lending()) {
-        // The run wants more than the caller's bytes: what it left of them
-        // is a few lines, kept for the next push.
-        reader.keep();
-        in.remove_prefix(in.size());
-      }
+      // The run wants more than the caller's bytes: what it left of them
+      // is a few lines, which the reader keeps whole.
+      if (reader.lending()) keep_lent(in);
       take_input(in);
       if (in.empty() && !reader.lending() && joined_ == 0) {
         return status::done;

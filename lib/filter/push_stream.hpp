@@ -73,6 +73,9 @@ class push_stream {
   // Gives the reader more of in: lent where it stands, or joined to what
   // the reader holds.
   void take_input(std::string_view& in);
+  // Has the reader keep what the run left of the lent bytes of in, and
+  // moves in past what it has taken or kept.
+  void keep_lent(std::string_view& in);
   // Ends a push with result, leaving in where the run stopped taking it.
   status leave(std::string_view& in, status result);
 

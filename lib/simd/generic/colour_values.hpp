@@ -137,9 +137,9 @@ inline void replace_last_value(const char*& p, const char* end, char*& out) {
 
 // The key's "color=", whose '=' a value follows one byte on. is_key
 // compares its first four bytes, then the four that end at the quote of a
-// later key, taken from the key itself; the compiler folds both into the
-// loads. For a first key, the one byte between the first four and the '='
-// stands in for the second word.
+// later key, both taken from the key itself, as four-byte compares; for a
+// first key, the one byte between the first four and the '=' stands in for
+// the second word.
 constexpr std::size_t kKey = kColourKey.size();
 static_assert(kKey == 6,
               "is_key's words of four bytes, and the byte between them, "
