@@ -2,19 +2,17 @@
 // stream on its output side, so that a reader that brings its own buffer
 // gets the output copied into it and nothing is allocated a chunk.
 import { ZORBU_DONE, heap, loaded, plainBytes } from "./module.js";
-import { ModuleStream } from "./stream.js";
+import { ModuleStream, StreamMemory } from "./stream.js";
 
 const { CHUNK, ROOM } = ModuleStream;
-
-// A stream dropped before its end gives its memory back when collected.
-const unfinished = new FinalizationRegistry((stream) => stream.free());
 
 // The conversion between the two sides: input is taken a chunk at a time
 // as the readable side asks for output, so a write waits for its output
 // to be read, and no write makes its whole output wait in memory.
 class ByteConversion {
   constructor(owner) {
-    this.owner = owner;
+    this.memory = new StreamMemory();
+    this.memory.owner = owner;
     this.stream = null; // the module's stream, from the first write on
     this.chunk = null; // the bytes of the write under way
     this.at = 0; // how far into chunk the module has been given
@@ -26,19 +24,14 @@ class ByteConversion {
   }
 
   started() {
-    if (!this.stream) {
-      this.stream = new ModuleStream();
-      unfinished.register(this.owner, this.stream, this.stream);
-    }
+    this.stream = this.memory.get();
     return this.stream;
   }
 
   // Gives the module's memory back; the stream is over, however it ended.
   end() {
     this.ended = true;
-    if (!this.stream) return;
-    unfinished.unregister(this.stream);
-    this.stream.free();
+    this.memory.free();
     this.stream = null;
   }
 

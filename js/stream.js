@@ -135,6 +135,31 @@ export class ModuleStream {
 // A stream dropped before its end gives its memory back when collected.
 const unfinished = new FinalizationRegistry((stream) => stream.free());
 
+// The ModuleStream of a JavaScript stream, owner: made at its first chunk,
+// and freed as soon as the stream ends, however it ends.
+export class StreamMemory {
+  constructor() {
+    this.owner = null; // the stream, once constructed
+    this.stream = null;
+  }
+
+  // Returns the ModuleStream, made now if there is none yet.
+  get() {
+    if (!this.stream) {
+      this.stream = new ModuleStream();
+      unfinished.register(this.owner, this.stream, this.stream);
+    }
+    return this.stream;
+  }
+
+  free() {
+    if (!this.stream) return;
+    unfinished.unregister(this.stream);
+    this.stream.free();
+    this.stream = null;
+  }
+}
+
 /**
  * A TransformStream of Uint8Array chunks that rewrites an rt file as it
  * passes, in the same memory whatever its size; an invalid file errors the
@@ -145,20 +170,9 @@ const unfinished = new FinalizationRegistry((stream) => stream.free());
 export class ConvertStream extends TransformStream {
   constructor() {
     loaded();
-    let stream = null;
-    const end = () => {
-      if (!stream) return;
-      unfinished.unregister(stream);
-      stream.free();
-      stream = null;
-    };
-    const started = () => {
-      if (!stream) {
-        stream = new ModuleStream();
-        unfinished.register(this, stream, stream);
-      }
-      return stream;
-    };
+    const memory = new StreamMemory();
+    const started = () => memory.get();
+    const end = () => memory.free();
     super({
       transform(chunk, controller) {
         try {
@@ -180,5 +194,6 @@ export class ConvertStream extends TransformStream {
       // the finalizer.
       cancel: end,
     });
+    memory.owner = this;
   }
 }
