@@ -35,7 +35,7 @@ echo "node $(node --version); runs: $runs, pinned, in turn"
 measure() {
   local what=$1 input=$2 write=$3
   case $what in
-    native-kernels) ZORBU_KERNELS_ALONE=1 taskset -c 1 "$work/stream_driver" sse2 "$input" ;;
+    native-kernels) ZORBU_PUSH=1048576 taskset -c 1 "$work/stream_driver" sse2 "$input" ;;
     native-stream) ZORBU_WRITE=$write taskset -c 1 "$work/stream_driver" sse2 "$input" ;;
     wasm-kernels) taskset -c 1 node bench/js_stream.mjs wasm kernels "$input" ;;
     wasm-stream) ZORBU_WRITE=$write taskset -c 1 node bench/js_stream.mjs wasm stream "$input" ;;

@@ -1,11 +1,13 @@
-/* What the JavaScript package's streams do, written in C, for bench/js.sh
- * to set them against: FILE, held in memory, handed over in writes of
- * ZORBU_WRITE bytes (1 MiB unless set), each copied into the stream's
- * input buffer 64 KiB at a time, pushed into a 512 KiB room, and each
- * piece of output copied into a fresh malloc block, as a chunk of its own,
- * then freed. With ZORBU_KERNELS_ALONE set, the input is pushed where it
- * lies in 1 MiB pushes and nothing is copied out: the kernels alone.
- * Prints the timed part's wall and user+sys seconds and the input's size.
+/* A libzorbu stream on kernel SET over FILE, mapped into memory, into a
+ * 512 KiB room reused between calls, ZORBU_ROUNDS times (once unless set):
+ *   - as the JavaScript package's streams do it, for bench/js.sh to set
+ *     them against: writes of ZORBU_WRITE bytes (1 MiB unless set), each
+ *     copied into the stream's input buffer 64 KiB at a time, and each
+ *     piece of output copied into a fresh malloc block, then freed;
+ *   - with ZORBU_PUSH=N, as a binding with its input in memory: pushes of
+ *     N bytes where the input lies, nothing copied out: the kernels and
+ *     the stream alone, for bench/compare.py to time two builds by.
+ * Prints the timed part's wall and user+sys seconds and the bytes taken.
  * Usage: stream_driver SET FILE   (exits 77 where SET does not run) */
 #include <fcntl.h>
 #include <stdio.h>
@@ -67,35 +69,40 @@ int main(int argc, char **argv) {
       mmap(NULL, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   if (input == MAP_FAILED) return 2;
   const char *write_text = getenv("ZORBU_WRITE");
-  size_t write =
-      write_text != NULL ? (size_t)atol(write_text) : (size_t)1 << 20;
-  const int alone = getenv("ZORBU_KERNELS_ALONE") != NULL;
-  if (alone) {
-    copy_out = 0;
-    write = (size_t)1 << 20;
-  }
+  const char *push_text = getenv("ZORBU_PUSH");
+  const char *rounds_text = getenv("ZORBU_ROUNDS");
+  const int in_place = push_text != NULL;
+  const size_t write = in_place             ? (size_t)atol(push_text)
+                       : write_text != NULL ? (size_t)atol(write_text)
+                                            : (size_t)1 << 20;
+  const long rounds = rounds_text != NULL ? atol(rounds_text) : 1;
+  copy_out = !in_place;
   zorbu_stream *stream = zorbu_create();
-  if (stream == NULL || write == 0) return 2;
+  if (stream == NULL || write == 0 || rounds < 1) return 2;
   if (zorbu_set_kernels(stream, argv[1]) != ZORBU_DONE) return 77;
   const double wall = seconds_now(), cpu = cpu_seconds();
-  zorbu_result result = ZORBU_DONE;
-  for (size_t at = 0; at < size && result == ZORBU_DONE; at += write) {
-    const size_t n = size - at < write ? size - at : write;
-    if (alone) {
-      zorbu_in in = {input + at, n, 0};
-      result = drained(stream, &in);
-      continue;
+  for (long round = 0; round < rounds; ++round) {
+    zorbu_result result = ZORBU_DONE;
+    for (size_t at = 0; at < size && result == ZORBU_DONE; at += write) {
+      const size_t n = size - at < write ? size - at : write;
+      if (in_place) {
+        zorbu_in in = {input + at, n, 0};
+        result = drained(stream, &in);
+        continue;
+      }
+      for (size_t piece = 0; piece < n && result == ZORBU_DONE;
+           piece += kChunk) {
+        const size_t m = n - piece < kChunk ? n - piece : kChunk;
+        memcpy(chunk, input + at + piece, m);
+        zorbu_in in = {chunk, m, 0};
+        result = drained(stream, &in);
+      }
     }
-    for (size_t piece = 0; piece < n && result == ZORBU_DONE; piece += kChunk) {
-      const size_t m = n - piece < kChunk ? n - piece : kChunk;
-      memcpy(chunk, input + at + piece, m);
-      zorbu_in in = {chunk, m, 0};
-      result = drained(stream, &in);
-    }
+    if (result != ZORBU_DONE || drained(stream, NULL) != ZORBU_DONE) return 1;
+    zorbu_reset(stream);
   }
-  if (result != ZORBU_DONE || drained(stream, NULL) != ZORBU_DONE) return 1;
   printf("{\"wall\": %.6f, \"cpu\": %.6f, \"bytes\": %zu}\n",
-         seconds_now() - wall, cpu_seconds() - cpu, size);
+         seconds_now() - wall, cpu_seconds() - cpu, size * (size_t)rounds);
   zorbu_free(stream);
   return 0;
 }
