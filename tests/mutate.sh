@@ -183,9 +183,12 @@ edit into-status programs/into_folder.cpp 'kExitSomeFailed = 1;' 'kExitSomeFaile
 edit into-no-files programs/into_folder.cpp 'if (files.empty()) return 0;' ''
 edit into-umask programs/partial_output.cpp 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);' 'O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);'
 edit into-stdin programs/into_folder.cpp 'if (given == "-") return message::report(given, message::kNoName);' ''
-edit stream-takes-input lib/filter/push_stream.cpp 'in.remove_prefix(parts_->reader.append(in));' 'parts_->reader.append(in);'
+edit stream-takes-input lib/filter/push_stream.cpp '  in.remove_prefix(joined_);
+  joined_ = 0;
+  return result;' '  joined_ = 0;
+  return result;'
 edit stream-drain lib/filter/push_stream.cpp 'return n == pending.size();' 'return true;'
-edit stream-invalid-stays lib/filter/push_stream.cpp 'if (last_ == filter_core::progress::finished) return status::invalid;' 'if (last_ == filter_core::progress::finished) return status::done;'
+edit stream-invalid-stays lib/filter/push_stream.cpp 'return leave(in, status::invalid);' 'return leave(in, status::done);'
 edit stream-finish-invalid lib/filter/push_stream.cpp 'progress::finished) return parts_->run.result();' 'progress::finished) return status::done;'
 edit stream-push-after-finish lib/filter/push_stream.cpp 'if (ended_) return status::misuse;' ''
 edit set-kernels-after-push lib/filter/push_stream.cpp 'if (pushed_) return status::misuse;' ''
