@@ -209,7 +209,8 @@ edit into-replaced-setuid programs/partial_output.cpp 'existing.st_mode & 0777' 
 edit into-write-reason programs/into_folder.cpp 'return message::report(given, message::kCannotWrite,' 'return message::report(given, message::kUnwritable,'
 edit into-summary-silent programs/into_folder.cpp '  if (failed == 0) return;' ''
 edit into-summary-failed programs/into_folder.cpp '    if (!converted) ++failed_;' '    if (!converted) failed_ += 2;'
-edit into-summary-files programs/into_folder.cpp '    ++files_;' ''
+edit into-summary-files programs/into_folder.cpp '    ++files_;
+    if (!converted) ++failed_;' '    if (!converted) ++failed_;'
 edit into-walk-output-folder programs/folder_walk.cpp '} else if (same_file(id, skip_)) {' '} else if (false) {'
 edit into-walk-any-case programs/folder_walk.cpp "(name[name.size() - 2] | 0x20) == 'r'" "name[name.size() - 2] == 'r'"
 edit into-walk-linked-folder programs/folder_walk.cpp '!(kind == DT_LNK && leads_to_folder(folder, name))' 'true'

@@ -213,6 +213,7 @@ cp "$cases/crlf.rt" "$tree/in/sub/deep/c.Rt"
 cp "$cases/colours.rt" "$tree/in/notes.txt"
 cp "$cases/worked_example.rt" "$tmp/elsewhere/x.rt"
 ln -s ../../elsewhere "$tree/in/linked-folder"
+ln -s ../../elsewhere "$tree/in/linked-folder.rt"
 ln -s ../../elsewhere/x.rt "$tree/in/linked.rt"
 (cd "$tree" && "$zorbu" --into listed in/a.rt in/sub/B.RT in/sub/deep/c.Rt in/linked.rt)
 why=""
