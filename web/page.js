@@ -3,7 +3,7 @@
 // downloads; nothing leaves the machine.
 import { Zip, ZipPassThrough } from "fflate";
 
-import { ConvertByteStream, ConvertStream, InvalidFileError, init } from "../js/zorbu.js";
+import { ConvertByteStream, ConvertStream, InvalidFileError, convert, init } from "../js/zorbu.js";
 import { NameSet, TreeNames } from "./names.js";
 import { canWriteFolders, writeInto } from "./write_folder.js";
 
@@ -14,6 +14,16 @@ import { canWriteFolders, writeInto } from "./write_folder.js";
 // The preview shows the start of the first output, no more: tens of MiB
 // of text would freeze the page.
 const PREVIEW_BYTES = 4096;
+
+// A file up to this size is read in one piece and converted in one call:
+// a stream costs more to set up than such a file takes to convert, and a
+// folder is mostly small files.
+const WHOLE_BYTES = 1 << 20;
+
+// Links to single outputs are made for the first of a round only: each
+// costs the browser a blob URL, and past these the zip or a folder is
+// what anyone takes.
+const DOWNLOAD_LINKS = 100;
 
 const $ = (id) => document.getElementById(id);
 
@@ -113,16 +123,62 @@ function addDownload(name, saved, blob) {
   $("downloads").append(item);
 }
 
+// Failures wait here and join the list shown at most once a second: the
+// browser lays the whole list out again each time it grows, which for
+// thousands of bad files would cost more than converting them.
+const FAILURES_SHOWN_EVERY_MS = 1000;
+
+// Progress is shown at most this often: each change of the page makes the
+// browser walk all of it again, at a cost that grows with the failures
+// listed, and a change for every small file would cost more than its
+// conversion.
+const PROGRESS_SHOWN_EVERY_MS = 100;
+let failuresWaiting = document.createDocumentFragment();
+let failuresShownAt = 0;
+
+function showFailures() {
+  if (!failuresWaiting.hasChildNodes()) return;
+  $("failures").append(failuresWaiting);
+  $("failures-box").hidden = false;
+  failuresShownAt = performance.now();
+}
+
 function addFailure(name, error) {
   const item = document.createElement("li");
   item.append(isolated(name), error instanceof InvalidFileError
     ? `: invalid rt file (${error.reason})`
     : `: ${error.message}`);
-  $("failures").append(item);
-  $("failures-box").hidden = false;
+  failuresWaiting.append(item);
+  if (performance.now() - failuresShownAt >= FAILURES_SHOWN_EVERY_MS) showFailures();
 }
 
-async function convertOne(file, onBytes) {
+// Starts reading a file small enough to be held whole, so that the
+// browser reads it while the page converts the file before; null for a
+// larger file, which is streamed when its turn comes.
+function readAhead(file) {
+  if (file.size > WHOLE_BYTES) return null;
+  const read = file.arrayBuffer();
+  // Its failure is taken when its turn comes, not reported as unhandled.
+  read.catch(() => {});
+  return read;
+}
+
+// The output of a file read whole.
+async function convertWhole(read, onBytes) {
+  let bytes;
+  try {
+    bytes = new Uint8Array(await read);
+  } catch {
+    throw new UnreadableFileError();
+  }
+  onBytes(bytes.length);
+  const output = convert(bytes);
+  if (!previewShown) showPreview(output.subarray(0, PREVIEW_BYTES));
+  return new Blob([output], { type: "text/plain" });
+}
+
+async function convertOne(file, read, onBytes) {
+  if (read) return convertWhole(read, onBytes);
   const parts = [];
   let previewed = 0;
   const preview = previewShown ? null : [];
@@ -144,15 +200,28 @@ async function convertOne(file, onBytes) {
   return new Blob(parts, { type: "text/plain" });
 }
 
+// The zip goes into blobs this large as it is made, so that no more of it
+// than this is in the page's memory at once, however large the round.
+const ZIP_PART_BYTES = 4 << 20;
+
 async function zipOf(files) {
-  const chunks = [];
+  const parts = [];
+  let waiting = [];
+  let waitingBytes = 0;
   const done = new Promise((resolve, reject) => {
     const zip = new Zip((error, chunk, final) => {
-      if (error) reject(error);
-      else {
-        chunks.push(chunk);
-        if (final) resolve();
+      if (error) {
+        reject(error);
+        return;
       }
+      waiting.push(chunk);
+      waitingBytes += chunk.length;
+      if (waitingBytes >= ZIP_PART_BYTES || final) {
+        parts.push(new Blob(waiting));
+        waiting = [];
+        waitingBytes = 0;
+      }
+      if (final) resolve();
     });
     (async () => {
       for (const { name, blob } of files) {
@@ -166,7 +235,7 @@ async function zipOf(files) {
     })().catch(reject);
   });
   await done;
-  return new Blob(chunks, { type: "application/zip" });
+  return new Blob(parts, { type: "application/zip" });
 }
 
 // Returns the files under a dropped folder's entry, each with its path
@@ -194,32 +263,52 @@ async function convertAll(chosen, tree) {
   if (tree) names = new TreeNames();
   const files = entries.map((c) => c.file);
   const total = files.reduce((sum, file) => sum + file.size, 0);
-  let read = 0;
+  let bytesRead = 0;
   const bar = $("progress");
   bar.max = Math.max(total, 1);
   bar.value = 0;
   $("progress-box").hidden = false;
-  for (const [index, file] of files.entries()) {
-    const path = entries[index].path;
-    $("status").replaceChildren(`${index + 1} of ${files.length}: `, isolated(path));
+  let path = "";
+  let index = 0;
+  let progressShownAt = -Infinity;
+  const showProgress = () => {
+    if (performance.now() - progressShownAt < PROGRESS_SHOWN_EVERY_MS) return;
+    progressShownAt = performance.now();
+    bar.value = bytesRead;
+    $("status").replaceChildren(
+      `${index + 1} of ${files.length} files, ${mib(bytesRead)} of ${mib(total)}: `, isolated(path));
+  };
+  let ahead = files.length > 0 ? readAhead(files[0]) : null;
+  for (const [at, file] of files.entries()) {
+    index = at;
+    path = entries[index].path;
+    const read = ahead;
+    ahead = index + 1 < files.length ? readAhead(files[index + 1]) : null;
+    showProgress();
     try {
-      const blob = await convertOne(file, (n) => {
-        read += n;
-        bar.value = read;
+      const blob = await convertOne(file, read, (n) => {
+        bytesRead += n;
+        showProgress();
       });
       const saved = names.give(path);
       outputs.push({ name: saved, blob });
-      addDownload(path, saved.split("/").pop(), blob);
+      if (outputs.length <= DOWNLOAD_LINKS) addDownload(path, saved.split("/").pop(), blob);
     } catch (error) {
       addFailure(path, error);
     }
   }
+  showFailures();
   bar.value = bar.max;
   const failed = files.length - outputs.length;
   $("status").textContent =
     `${outputs.length} of ${files.length} converted, ${mib(total)} read` +
     (failed > 0 ? `; ${failed} of ${files.length} file${files.length === 1 ? "" : "s"} failed` : "") +
     (others > 0 ? `; ${others} other file${others === 1 ? "" : "s"} passed over` : "");
+  if (outputs.length > DOWNLOAD_LINKS) {
+    const more = document.createElement("li");
+    more.textContent = `and ${outputs.length - DOWNLOAD_LINKS} more, in the zip`;
+    $("downloads").append(more);
+  }
   if (outputs.length > 1) {
     const link = $("zip");
     link.href = URL.createObjectURL(await zipOf(outputs));
@@ -235,6 +324,7 @@ async function writeRound() {
   const folder = await globalThis.showDirectoryPicker({ mode: "readwrite" });
   const failed = await writeInto(folder, outputs, $("replace").checked);
   for (const { name, error } of failed) addFailure(name, error);
+  showFailures();
   $("status").append(
     `; ${outputs.length - failed.length} of ${outputs.length} files written into `,
     isolated(folder.name),
@@ -251,6 +341,8 @@ function take(chosen, tree = false) {
   // Each round ends, whatever it threw, so that the next one runs.
   busy = busy.then(async () => {
     for (const id of ["downloads", "failures"]) $(id).replaceChildren();
+    failuresWaiting = document.createDocumentFragment();
+    failuresShownAt = 0;
     outputs = [];
     names = new NameSet();
     previewShown = false;
@@ -265,6 +357,7 @@ function take(chosen, tree = false) {
     } catch (error) {
       $("status").textContent = `This round stopped: ${error.message}`;
     } finally {
+      showFailures();
       document.body.dataset.state = "done";
     }
   });
