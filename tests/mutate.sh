@@ -245,8 +245,8 @@ edit read-carry lib/common/byte_buffers.cpp '    std::memmove(storage_, data_ + 
 edit push-lent-slack lib/common/byte_buffers.cpp '  slack_ = 0;
 }' '  slack_ = 32;
 }'
-edit push-direct-room lib/filter/push_stream.cpp 'return std::min(kStepLimit, (room - room_for_step(0)) / 4);' 'return std::min(kStepLimit, room / 4);'
-edit push-join-decided lib/filter/push_stream.cpp 'if (left <= joined_ && in.size() > joined_) {' 'if (in.size() > joined_) {'
+edit push-direct-room lib/filter/push_stream.cpp 'if (room < room_for_step(kMaxLine)) return 0;' 'if (room == 0) return 0;'
+edit push-join-rest lib/filter/push_stream.cpp 'in.remove_prefix(joined_ - left);' 'in.remove_prefix(joined_);'
 
 # Returns true when an edit's file belongs to a set of kernels that this
 # processor cannot run, so that no test here can reach the edit.

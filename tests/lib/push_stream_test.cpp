@@ -152,11 +152,29 @@ TEST_P(PushStream, ReadsNoBytePastAPush) {
 }
 
 // Output room that takes a step's output straight, a byte less, which goes
-// through the stream's buffer, and a byte, which returns at every byte.
+// through the stream's buffer, half of that, which takes a shorter step's,
+// a quarter, too small for any step's, and a byte, which returns at every
+// byte. A step over brackets of timed text writes three bytes a byte, so a
+// step too long for its room would outgrow it there.
 TEST_P(PushStream, WritesTheSameBytesIntoAnyRoom) {
+  std::string dense_input = "<window>\n<time begin=\"0\"/>";
+  std::string dense_output = "<window>\n<time begin=\"0\">";
+  for (int line = 0; line < 2000; ++line) {
+    for (int pair = 0; pair < 250; ++pair) {
+      dense_input += "<>";
+      dense_output += "{{{}}}";
+    }
+    dense_input += '\n';
+    dense_output += '\n';
+  }
+  dense_input += "</window>\n";
+  dense_output += "</time></window>\n";
+  const golden_case dense{"dense brackets", dense_input, dense_output, true};
   for (const std::size_t room :
        {std::size_t{ZORBU_DIRECT_ROOM}, std::size_t{ZORBU_DIRECT_ROOM} - 1,
+        std::size_t{ZORBU_DIRECT_ROOM} / 2, std::size_t{ZORBU_DIRECT_ROOM} / 4,
         std::size_t{1}}) {
+    expect_case(push_pieces({dense.input}, false, room, set()), dense, "whole");
     for (const golden_case& c : golden_cases()) {
       const std::string_view input = c.input;
       expect_case(push_pieces({input}, false, room, set()), c, "whole");
