@@ -9,7 +9,7 @@
 #   (c) ConvertByteStream read by a BYOB reader with a 1 MiB buffer, the
 #       same;
 #   (d) the same conversion as the package does it, in C (bench/
-#       stream_driver.c): each write copied in 64 KiB at a time, pushed into
+#       stream_driver.c): each write copied in 1 MiB at a time, pushed into
 #       a 512 KiB room, each piece of output copied into a fresh block.
 # It prints input MiB per second of wall and of user+sys time, best and
 # median, the ratios of (a), (b) ÷ (d) and (c) ÷ (d); then the modules'

@@ -2,8 +2,9 @@
  * 512 KiB room reused between calls, ZORBU_ROUNDS times (once unless set):
  *   - as the JavaScript package's streams do it, for bench/js.sh to set
  *     them against: writes of ZORBU_WRITE bytes (1 MiB unless set), each
- *     copied into the stream's input buffer 64 KiB at a time, and each
- *     piece of output copied into a fresh malloc block, then freed;
+ *     copied into the stream's input buffer 1 MiB at a time, as the
+ *     package takes them, and each piece of output copied into a fresh
+ *     malloc block, then freed;
  *   - with ZORBU_PUSH=N, as a binding with its input in memory: pushes of
  *     N bytes where the input lies, nothing copied out: the kernels and
  *     the stream alone, for bench/compare.py to time two builds by.
@@ -20,7 +21,7 @@
 
 #include "zorbu.h"
 
-enum { kChunk = 1 << 16, kRoom = 512 * 1024 };
+enum { kChunk = 1 << 20, kRoom = 512 * 1024 };
 
 static double seconds_now(void) {
   struct timespec t;
