@@ -49,19 +49,13 @@ export class ModuleStream {
     }
   }
 
-  // Runs call (a push or a finish) until it needs no more room, handing
-  // each piece of output to enqueue; returns its last result.
-  drain(call, enqueue) {
-    const out = this.structs + 12;
+  // Steps (pushes, or with ending finishes) until no more room is needed,
+  // handing each piece of output to enqueue.
+  drain(ending, enqueue) {
     for (;;) {
-      const w = words();
-      w[out >>> 2] = this.output;
-      w[(out >>> 2) + 1] = ROOM;
-      w[(out >>> 2) + 2] = 0;
-      const result = call(out);
-      const written = words()[(out >>> 2) + 2];
+      const { result, written } = this.step(ROOM, ending);
       if (written > 0) enqueue(heap().slice(this.output, this.output + written));
-      if (result !== ZORBU_OUTPUT_FULL) return this.check(result);
+      if (result !== ZORBU_OUTPUT_FULL) return;
     }
   }
 
@@ -107,21 +101,15 @@ export class ModuleStream {
   }
 
   push(chunk, enqueue) {
-    const into = this.structs;
     for (let at = 0; at < chunk.length; at += CHUNK) {
-      const piece = chunk.subarray(at, at + CHUNK);
-      heap().set(piece, this.input);
-      const w = words();
-      w[into >>> 2] = this.input;
-      w[(into >>> 2) + 1] = piece.length;
-      w[(into >>> 2) + 2] = 0;
+      this.load(chunk.subarray(at, at + CHUNK));
       // A push returns done only once it has taken all of its input.
-      this.drain((out) => lib.zorbu_push(this.stream, into, out), enqueue);
+      this.drain(false, enqueue);
     }
   }
 
   finish(enqueue) {
-    this.drain((out) => lib.zorbu_finish(this.stream, out), enqueue);
+    this.drain(true, enqueue);
   }
 
   free() {
