@@ -25,6 +25,12 @@ const WHOLE_BYTES = 1 << 20;
 // what anyone takes.
 const DOWNLOAD_LINKS = 100;
 
+// Progress is shown at most this often: each change of the page makes the
+// browser walk all of it again, at a cost that grows with the failures
+// listed, and a change for every small file would cost more than its
+// conversion.
+const PROGRESS_SHOWN_EVERY_MS = 100;
+
 const $ = (id) => document.getElementById(id);
 
 function decodeBase64(text) {
@@ -127,12 +133,6 @@ function addDownload(name, saved, blob) {
 // browser lays the whole list out again each time it grows, which for
 // thousands of bad files would cost more than converting them.
 const FAILURES_SHOWN_EVERY_MS = 1000;
-
-// Progress is shown at most this often: each change of the page makes the
-// browser walk all of it again, at a cost that grows with the failures
-// listed, and a change for every small file would cost more than its
-// conversion.
-const PROGRESS_SHOWN_EVERY_MS = 100;
 let failuresWaiting = document.createDocumentFragment();
 let failuresShownAt = 0;
 
@@ -269,7 +269,7 @@ async function convertAll(chosen, tree) {
   bar.value = 0;
   $("progress-box").hidden = false;
   let path = "";
-  let index = 0;
+  let index;
   let progressShownAt = -Infinity;
   const showProgress = () => {
     if (performance.now() - progressShownAt < PROGRESS_SHOWN_EVERY_MS) return;
@@ -279,14 +279,13 @@ async function convertAll(chosen, tree) {
       `${index + 1} of ${files.length} files, ${mib(bytesRead)} of ${mib(total)}: `, isolated(path));
   };
   let ahead = files.length > 0 ? readAhead(files[0]) : null;
-  for (const [at, file] of files.entries()) {
-    index = at;
+  for (index = 0; index < files.length; index++) {
     path = entries[index].path;
     const read = ahead;
     ahead = index + 1 < files.length ? readAhead(files[index + 1]) : null;
     showProgress();
     try {
-      const blob = await convertOne(file, read, (n) => {
+      const blob = await convertOne(files[index], read, (n) => {
         bytesRead += n;
         showProgress();
       });
